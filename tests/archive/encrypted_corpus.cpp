@@ -83,9 +83,9 @@ RawArchive LoadCorpusArchive(const std::string& relativePath) {
       const uint16_t size = r.U16(x + 2);
       if (id == 0x9901 && size >= 7) {
         e.aesVersion = r.U16(x + 4);
-        r.Need(x + 10, 1);
-        e.aesStrength = archive.bytes[x + 10];
-        e.aesMethod = r.U16(x + 11);
+        r.Need(x + 8, 1);  // version, then the vendor "AE", then strength and inner method
+        e.aesStrength = archive.bytes[x + 8];
+        e.aesMethod = r.U16(x + 9);
       }
       x += 4 + uint64_t{size};
     }
