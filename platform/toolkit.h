@@ -23,6 +23,12 @@ inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
+// Answers that only question boxes offer (see IToolkit::QuestionBox).
+inline constexpr int kIdAbort = 3;
+inline constexpr int kIdRetry = 4;
+inline constexpr int kIdIgnore = 5;
+inline constexpr int kIdNoToAll = 9;
+inline constexpr int kIdYesToAll = 10;
 
 enum class TControlKind { Label, Button, ProgressBar };
 
@@ -31,8 +37,8 @@ struct TControlSpec {
   std::string name;  // "Label1", "Button1", ...
   TControlKind kind = TControlKind::Label;
   int left = 0, top = 0, width = 0, height = 0;
-  std::string caption;  // ANSI
-  int tabOrder = -1;    // -1: not a tab stop
+  std::string caption;    // ANSI
+  int tabOrder = -1;      // -1: not a tab stop
   bool autoSize = false;  // labels that size themselves to their text
 };
 
@@ -82,6 +88,18 @@ class IToolkit {
   // password holds the typed text (at most 255 characters).
   virtual bool PasswordPrompt(const std::string& caption, const std::string& label,
                               std::string& password) = 0;
+  // A modal question box that belongs to no window, for components that have none (the
+  // archiver's hooks). Offers the buttons in the order given (kIdYes, kIdNo, kIdAbort, kIdRetry,
+  // kIdIgnore, kIdYesToAll, kIdNoToAll), the first one default, and returns the pressed one, or
+  // kIdCancel when the box was closed without an answer. A toolkit that cannot show such a box
+  // answers kIdCancel, which every caller treats as the most careful answer.
+  virtual int QuestionBox(const std::string& text, const std::string& caption,
+                          const std::vector<int>& buttons) {
+    (void)text;
+    (void)caption;
+    (void)buttons;
+    return kIdCancel;
+  }
 };
 
 // The toolkit the program installed (none until it does; tests install the scripted one).
