@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "archive/za_types.h"
 #include "archive/zip_format.h"
 #include "archive/zip_records.h"
 
 namespace lumen {
 
 class TStream;
-
-enum class TZACryptoAlgorithm : uint8_t { caPkzipClassic, caAES_128, caAES_192, caAES_256 };
 
 // The header fields (inherited, named as in the central header) hold exactly what was stored; where
 // one holds the Zip64 marker, the matching 64-bit field below holds the value. Use the ...Value()
@@ -23,7 +22,7 @@ struct TDirItem : CentralHeader {
   std::u16string SecondName;  // empty after loading
   std::string Comment;        // raw bytes
   std::vector<ExtraBlock> ExtraFields;
-  TZACryptoAlgorithm CryptoAlgorithm = TZACryptoAlgorithm::caPkzipClassic;  // when Flags bit 0
+  TZACryptoAlgorithm CryptoAlgorithm = caPkzipClassic;  // when Flags bit 0
   bool HasZip64Info = false;
   uint64_t UncompressedSize64 = 0;
   uint64_t CompressedSize64 = 0;
