@@ -9,4 +9,7 @@ EFOpenError::EFOpenError(const std::string& fileName, int systemError)
     : Exception("Cannot open file \"" + fileName + "\". " + std::strerror(systemError)),
       systemError_(systemError) {}
 
+EWriteError::EWriteError(const std::string& fileName, int systemError)
+    : Exception("Cannot write file \"" + fileName + "\". " + std::strerror(systemError)) {}
+
 }  // namespace lumen

@@ -27,10 +27,12 @@ class EReadError : public Exception {
   EReadError() : Exception("Stream read error") {}
 };
 
-// A write of an exact byte count was refused.
+// A write of an exact byte count was refused. The second form names the file and the system's
+// reason, for writes that go straight to a named file.
 class EWriteError : public Exception {
  public:
   EWriteError() : Exception("Stream write error") {}
+  EWriteError(const std::string& fileName, int systemError);
 };
 
 // A file could not be opened or created; the message names the file and the system's reason.
