@@ -1,6 +1,7 @@
 // The archiver component: construction, property setters, the hooks' defaults, and closing.
 #include "archive/zip_archiver.h"
 
+#include "archive/dir_manager.h"
 #include "archive/za_exception.h"
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
@@ -109,21 +110,68 @@ void TZABaseArchiver::SetSpanningMode(TZASpanningMode mode) {
 
 void TZABaseArchiver::SetInMemory(bool value) {
   if (value == inMemory_) return;
-  inMemory_ = value;
+  if (!isOpen_) {
+    inMemory_ = value;
+    return;
+  }
+  if (!value) {
+    // The archive moves from memory to the file FileName names, and is read from there on.
+    bool blank = true;
+    for (char16_t c : fileName_) blank = blank && (c == u' ' || c == u'\t');
+    if (blank) throw EZAException(29, this);
+    const std::string path = WideToUtf8(fileName_);
+    {
+      TFileStream file(path, TFileMode::fmCreate);
+      archiveStream_->SetPosition(0);
+      file.CopyFrom(*archiveStream_, 0);
+      file.Flush();
+    }
+    CloseCurrent();
+    inMemory_ = false;
+    auto file = std::make_unique<TFileStream>(path, TFileMode::fmOpenRead);
+    TStream& stream = *file;
+    OpenStream(stream, std::move(file));
+    return;
+  }
+  // A new, empty archive in memory: an end record and nothing else.
+  CloseCurrent();
+  inMemory_ = true;
+  auto memory = std::make_unique<TMemoryStream>();
+  const uint8_t emptyArchive[22] = {0x50, 0x4B, 0x05, 0x06};
+  memory->WriteBuffer(emptyArchive, sizeof emptyArchive);
+  TStream& stream = *memory;
+  OpenStream(stream, std::move(memory));
+}
+
+void TZABaseArchiver::OpenFromStream(TStream& stream, bool createNew) {
+  if (spanningMode_ != smNone) throw EZAException(51, this);
+  if (createNew) throw Exception("Creating archives is not supported");
+  OpenStream(stream, nullptr);
+}
+
+void TZABaseArchiver::OpenStream(TStream& stream, std::unique_ptr<TStream> owned) {
+  CloseCurrent();
+  streamOwnedByCaller_ = owned == nullptr;
+  ownedStream_ = std::move(owned);
+  // Stored before anything is read, so that a failed load leaves them for CloseCurrent to release.
+  dirManager_ = std::make_unique<TZADirManager>(stream, *this, false);
+  archiveStream_ = &stream;
+  dirManager_->LoadDirectory();
+  isOpen_ = true;
+  if (AfterOpen) AfterOpen(*this);
 }
 
 void TZABaseArchiver::UpdateCompressionMethod() {
   compressionMethod_ = 0xFFFF;
 }
 
-void TZABaseArchiver::ReleaseArchive() noexcept {
-  if (!streamOwnedByCaller_) ownedStream_.reset();
-  archiveStream_ = nullptr;
-}
-
+// A writer would put the directory back at the end of an emptied stream here; this reader never
+// empties a stream, so an archive that was only read is left byte for byte as it was.
 void TZABaseArchiver::CloseCurrent() noexcept {
   isOpen_ = false;
-  ReleaseArchive();
+  if (!streamOwnedByCaller_) ownedStream_.reset();
+  archiveStream_ = nullptr;
+  dirManager_.reset();
 }
 
 void TZABaseArchiver::NotifyOverallProgress(TZAProcessOperation operation, TZAProgressPhase phase,

@@ -17,6 +17,9 @@
 namespace lumen {
 
 class TZABaseArchiver;
+class TZADirManager;
+struct TDirItem;
+struct TZADecodeState;
 
 // Settings of file-based operations; the read path consults StorePath and Recurse.
 class TZAOptions {
@@ -100,6 +103,34 @@ struct TZAVolumeNumberInfo {
   TZAVolumeKind VolumeKind = vkNotSet;
   int32_t VolumeNumber = -1;
   int32_t LastVolumeNumber = -1;
+};
+
+// State of a search through the directory by name or mask.
+struct TInternalSearchRec {
+  int32_t ItemIndex = 0;  // where the search starts; after a match, the index found
+  // The name or mask with "/" separators. Kept as a growable string: a longer name than a fixed
+  // field would hold must not overrun it, and is matched like any other.
+  std::u16string Mask;
+  bool HasWildcards = false;
+  uint32_t SearchAttributes = 0;
+  std::u16string ExclusionMask;
+  bool UseMaskLists = false;  // match FileMasks/ExclusionMasks instead of Mask
+};
+
+// Public description of one entry, filled in when a search finds it.
+struct TZAArchiveItem {
+  std::u16string FileName;    // the name's last part
+  std::u16string StoredPath;  // the folder part, with its trailing separator
+  int64_t CompressedSize = 0;
+  int64_t UncompressedSize = 0;
+  double CompressionRate = 0;  // percent saved
+  bool Encrypted = false;
+  uint16_t LastModFileTime = 0;
+  uint16_t LastModFileDate = 0;
+  uint32_t CRC = 0;
+  uint32_t ExternalFileAttributes = 0;
+  std::string Comment;
+  TInternalSearchRec Handle;
 };
 
 // Event types. Sender is always the archiver; reference parameters may be changed by the handler.
@@ -198,8 +229,28 @@ class TZABaseArchiver : public TComponent {
   // ZIP method number the writer would use; 0xFFFF until a subclass chooses one.
   uint16_t CompressionMethod() const noexcept { return compressionMethod_; }
 
+  // Opens the archive held in the caller's stream, which must stay alive until the archive is
+  // closed, reopened or the archiver destroyed; it is read in place and never released. Any open
+  // archive is closed first. SpanningMode must be smNone (native code 51, nothing changes).
+  // Failures of the directory pass reach the caller; the archive is then not open, and the next
+  // CloseCurrent or OpenFromStream tidies up. This reader writes no archives: createNew is refused
+  // with the platform's base exception before anything changes.
+  void OpenFromStream(TStream& stream, bool createNew = false);
+
   // Closes the open archive. Throws nothing; never releases a stream the caller handed over.
   void CloseCurrent() noexcept;
+
+  // Writes the content of the entry with this name (exact, ignoring letter case; else the first
+  // match of the name as a mask outside any folder unless the mask names one) at the output's
+  // position. Raises native code 13 when no archive is open, 15 when nothing matches, 55 for
+  // Deflate64 data, 8 when the entry does not decode intact (unless ExtractCorruptedFiles), 65
+  // when the output refuses bytes and no OnDiskFull handler is assigned. Decoding stops as soon as
+  // an entry produces more bytes than it declares, so output never grows beyond that size. A
+  // cancelled password request or a cancelled progress event ends the call without an error.
+  void ExtractEntryTo(const std::u16string& name, TStream& output);
+
+  // The directory of the open archive, or of the last attempted open; null when closed.
+  TZADirManager* DirManager() const noexcept { return dirManager_.get(); }
 
   // Events; an unassigned one leaves its hook's default in force.
   TZAFileProgressEvent OnFileProgress;
@@ -250,6 +301,18 @@ class TZABaseArchiver : public TComponent {
   virtual void NotifyExtractFile(std::u16string& fileName, uint32_t& fileAttr,
                                  const std::string& comment);
 
+  // The steps of ExtractEntryTo, in calling order (entry_search.cpp, entry_decode.cpp).
+  bool FindEntry(const std::u16string& name, int32_t& index);
+  bool FindFirstMatch(const std::u16string& name, TZAArchiveItem& item,
+                      const std::u16string& exclusionMask, uint32_t attributes);
+  bool SearchDirectory(TZAArchiveItem& item);
+  void ExtractItem(int32_t index, TStream& output);
+  bool DecodeEntry(TStream& archive, TStream& output, TDirItem& entry);
+  bool DecodeData(TZADecodeState& state);
+  void ReadChunk(TZADecodeState& state, int64_t count);
+  bool ProcessChunk(TZADecodeState& state, int64_t count);
+  bool WriteOutput(TStream& output, const uint8_t* buffer, int64_t count);
+
   // Fields of the writing side that subclasses choose.
   TZip64Mode Zip64Mode() const noexcept { return zip64Mode_; }
   void SetZip64Mode(TZip64Mode value) noexcept { zip64Mode_ = value; }
@@ -269,7 +332,10 @@ class TZABaseArchiver : public TComponent {
   bool progressEnabled_ = false;
 
  private:
-  void ReleaseArchive() noexcept;
+  // Opens the stream with a fresh directory manager; owned streams are released on close.
+  void OpenStream(TStream& stream, std::unique_ptr<TStream> owned);
+  bool MatchesSearch(const TDirItem& entry, const TInternalSearchRec& search) const;
+  bool ProgressPair(TZADecodeState& state);
 
   bool extractCorruptedFiles_ = false;
   TZACompressionLevel compressionLevel_ = clNone;
@@ -297,8 +363,9 @@ class TZABaseArchiver : public TComponent {
   bool repairDirectory_ = true;
   uint16_t compressionMethod_ = 0xFFFF;
   TStream* archiveStream_ = nullptr;
-  // Holds archiveStream_ when the archiver opened the stream itself (by file name).
+  // Holds archiveStream_ when the archiver made the stream itself (see SetInMemory).
   std::unique_ptr<TStream> ownedStream_;
+  std::unique_ptr<TZADirManager> dirManager_;
 };
 
 // The ZIP archiver: stores with method 0 or deflates with method 8, and keeps Zip64 off
