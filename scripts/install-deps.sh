@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   zlib1g-dev libssl-dev libcurl4-openssl-dev libwxgtk3.2-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
+  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-dejavu-extra
   zip unzip p7zip-full libarchive-tools libzip-dev nlohmann-json3-dev
 )
 
