@@ -1,5 +1,6 @@
 // The update window on wxWidgets: a fixed-size frame built from a form description, in pixels
 // at 96 dpi, with native labels, buttons, a progress bar and message boxes.
+#include <wx/evtloop.h>
 #include <wx/fontenum.h>
 #include <wx/gauge.h>
 #include <wx/msgdlg.h>
@@ -93,6 +94,9 @@ WxWindow::~WxWindow() {
   frame_->Unbind(wxEVT_BUTTON, &WxWindow::OnButtonEvent, this);
   frame_->Hide();
   frame_->Destroy();
+  // Outside the message loop nothing else would let the hidden frame leave the screen (and the
+  // frame be deleted) until the program ends; inside it the loop does this on its next turn.
+  if (!wxEventLoopBase::GetActive() && wxTheApp) wxTheApp->Yield(true);
 }
 
 WxWindow::Control& WxWindow::Find(const std::string& name) {

@@ -1,0 +1,89 @@
+// Driving real windows on a private virtual screen, as a person would: a virtual X server of our
+// own, windows found by their titles (the UTF-8 title as well as the legacy one), clicks and
+// keys through xdotool, and child processes that see that screen. Every wait polls against a
+// deadline and throws when it passes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumen::gui {
+
+using namespace std::chrono_literals;
+
+// Whether a program is on PATH.
+bool ProgramAvailable(const std::string& program);
+
+// An Xvfb server on a display number it picked itself; stopped on destruction.
+class VirtualDisplay {
+ public:
+  VirtualDisplay();  // throws std::runtime_error when Xvfb does not come up
+  ~VirtualDisplay();
+  VirtualDisplay(const VirtualDisplay&) = delete;
+  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+  const std::string& Name() const { return name_; }  // ":N"
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+struct Rect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// A connection to the display for looking at windows.
+class XClient {
+ public:
+  explicit XClient(const std::string& display);
+  ~XClient();
+  XClient(const XClient&) = delete;
+  XClient& operator=(const XClient&) = delete;
+
+  // Titles of the mapped top-level windows, UTF-8.
+  std::vector<std::string> Titles();
+  std::optional<unsigned long> Find(const std::string& title);
+  unsigned long WaitFor(const std::string& title, std::chrono::milliseconds timeout = 15s);
+  // Returns whether the window was gone before the deadline.
+  bool WaitGone(const std::string& title, std::chrono::milliseconds timeout = 15s);
+  Rect Geometry(unsigned long window);  // in screen coordinates
+  // What a window manager sends when the user presses the close button.
+  void RequestClose(unsigned long window);
+
+ private:
+  std::string Title(unsigned long window);
+  void* display_;  // Display*, kept opaque so users need no X11 headers
+};
+
+// Runs xdotool with DISPLAY set and waits for it; throws when it fails.
+void Xdotool(const std::string& display, const std::vector<std::string>& args);
+// A left click at a point of the window, given in the window's own coordinates.
+void ClickAt(const std::string& display, XClient& x, unsigned long window, int left, int top);
+// Gives the window the keyboard focus and presses the keys (xdotool key names).
+void PressKeys(const std::string& display, unsigned long window,
+               const std::vector<std::string>& keys);
+
+// A child process with DISPLAY set; killed on destruction if it still runs.
+class ChildProcess {
+ public:
+  ChildProcess(const std::vector<std::string>& argv, const std::string& display,
+               const std::string& workingDir = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  // The exit status once it has ended before the deadline.
+  std::optional<int> WaitExit(std::chrono::milliseconds timeout = 15s);
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// Saves a picture of the whole screen (ImageMagick's import).
+void Screenshot(const std::string& display, const std::string& pngPath);
+
+}  // namespace lumen::gui
