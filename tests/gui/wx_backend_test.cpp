@@ -11,6 +11,7 @@
 
 #include "platform/codepage.h"
 #include "platform/wx/wx_toolkit.h"
+#include "tests/support/xvfb.h"
 #include "x_session.h"
 
 namespace lumen {
@@ -80,8 +81,7 @@ class GuiEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     if (!gui::ProgramAvailable("Xvfb")) return;
-    display = std::make_unique<gui::VirtualDisplay>();
-    setenv("DISPLAY", display->Name().c_str(), 1);
+    display = std::make_unique<test::ScopedXvfb>();
     toolkit = CreateWxToolkit();
     SetCurrentToolkit(toolkit.get());
   }
@@ -90,7 +90,7 @@ class GuiEnvironment : public ::testing::Environment {
     toolkit.reset();
     display.reset();
   }
-  static inline std::unique_ptr<gui::VirtualDisplay> display;
+  static inline std::unique_ptr<test::ScopedXvfb> display;
   static inline std::unique_ptr<IToolkit> toolkit;
 };
 
@@ -123,7 +123,7 @@ class WxBackendTest : public ::testing::Test {
     if (!failure.empty()) FAIL() << failure;
   }
 
-  const std::string& Display() const { return GuiEnvironment::display->Name(); }
+  const std::string& Display() const { return GuiEnvironment::display->DisplayName(); }
 
   IToolkit* toolkit_ = nullptr;
 };
@@ -140,9 +140,9 @@ TEST_F(WxBackendTest, BuildsTheFormAtItsSizeWithItsTitleAndClosesOnRequest) {
           const gui::Rect r = x.Geometry(w);
           EXPECT_EQ(r.width, 369);
           EXPECT_EQ(r.height, 119);
-          // Centred on the 1024 x 768 screen.
-          EXPECT_NEAR(r.x, (1024 - 369) / 2, 2);
-          EXPECT_NEAR(r.y, (768 - 119) / 2, 2);
+          const gui::Rect screen = x.Screen();
+          EXPECT_NEAR(r.x, (screen.width - 369) / 2, 2) << "not centred";
+          EXPECT_NEAR(r.y, (screen.height - 119) / 2, 2) << "not centred";
           x.RequestClose(w);
         });
   EXPECT_EQ(events.closeQueries, 1);

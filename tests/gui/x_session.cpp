@@ -1,11 +1,10 @@
-// Virtual screen, window lookup by title, input through xdotool, and child processes.
+// Window lookup by title, input through xdotool, and child processes on a test's screen.
 #include "x_session.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -49,7 +48,7 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
 
 // Spawns a program found on PATH; stdout and stderr go to /dev/null when quiet.
 pid_t Spawn(std::vector<std::string> argv, const std::string& display, bool quiet,
-            const std::string& workingDir = {}, int keepFd = -1) {
+            const std::string& workingDir = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (quiet) {
@@ -57,7 +56,6 @@ pid_t Spawn(std::vector<std::string> argv, const std::string& display, bool quie
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   }
   if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-  (void)keepFd;  // inherited: it is created without close-on-exec
   std::vector<std::string> env =
       display.empty() ? std::vector<std::string>{} : EnvironmentWith(display);
   std::vector<char*> cargv = CStrings(argv);
@@ -85,39 +83,6 @@ bool ProgramAvailable(const std::string& program) {
   for (std::string dir; std::getline(dirs, dir, ':');)
     if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
   return false;
-}
-
-VirtualDisplay::VirtualDisplay() {
-  // Xvfb picks a free display number itself and writes it to the descriptor we give it, so
-  // parallel sessions never collide and nothing needs guessing or sleeping.
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-  pid_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
-                "-nolisten", "tcp"},
-               "", true, {}, fds[1]);
-  close(fds[1]);
-  std::string number;
-  const auto deadline = Clock::now() + 20s;
-  pollfd p{fds[0], POLLIN, 0};
-  while (Clock::now() < deadline) {
-    if (poll(&p, 1, 200) <= 0) continue;
-    char c = 0;
-    if (read(fds[0], &c, 1) != 1) break;
-    if (c == '\n') break;
-    number += c;
-  }
-  close(fds[0]);
-  if (number.empty()) {
-    kill(pid_, SIGTERM);
-    WaitStatus(pid_);
-    throw std::runtime_error("Xvfb did not start");
-  }
-  name_ = ":" + number;
-}
-
-VirtualDisplay::~VirtualDisplay() {
-  kill(pid_, SIGTERM);
-  WaitStatus(pid_);
 }
 
 XClient::XClient(const std::string& display) : display_(XOpenDisplay(display.c_str())) {
@@ -217,6 +182,11 @@ Rect XClient::Geometry(unsigned long window) {
   Window child = 0;
   XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &x, &y, &child);
   return {x, y, attributes.width, attributes.height};
+}
+
+Rect XClient::Screen() {
+  Display* d = Dpy(display_);
+  return {0, 0, DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))};
 }
 
 void XClient::RequestClose(unsigned long window) {

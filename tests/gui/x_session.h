@@ -1,7 +1,7 @@
-// Driving real windows on a private virtual screen, as a person would: a virtual X server of our
-// own, windows found by their titles (the UTF-8 title as well as the legacy one), clicks and
-// keys through xdotool, and child processes that see that screen. Every wait polls against a
-// deadline and throws when it passes.
+// Driving real windows on a private virtual screen (tests/support/xvfb.h) as a person would:
+// windows found by their titles (the UTF-8 title as well as the legacy one), clicks and keys
+// through xdotool, and child processes that see that screen. Every wait polls against a deadline
+// and throws when it passes.
 #pragma once
 
 #include <sys/types.h>
@@ -17,20 +17,6 @@ using namespace std::chrono_literals;
 
 // Whether a program is on PATH.
 bool ProgramAvailable(const std::string& program);
-
-// An Xvfb server on a display number it picked itself; stopped on destruction.
-class VirtualDisplay {
- public:
-  VirtualDisplay();  // throws std::runtime_error when Xvfb does not come up
-  ~VirtualDisplay();
-  VirtualDisplay(const VirtualDisplay&) = delete;
-  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
-  const std::string& Name() const { return name_; }  // ":N"
-
- private:
-  pid_t pid_ = -1;
-  std::string name_;
-};
 
 struct Rect {
   int x = 0, y = 0, width = 0, height = 0;
@@ -51,6 +37,7 @@ class XClient {
   // Returns whether the window was gone before the deadline.
   bool WaitGone(const std::string& title, std::chrono::milliseconds timeout = 15s);
   Rect Geometry(unsigned long window);  // in screen coordinates
+  Rect Screen();
   // What a window manager sends when the user presses the close button.
   void RequestClose(unsigned long window);
 
