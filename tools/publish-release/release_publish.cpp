@@ -9,9 +9,11 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/exceptions.h"
 #include "platform/stream.h"
 #include "tools/common/archive_in_memory.h"
 #include "tools/publish-release/release.h"
@@ -29,9 +31,11 @@ std::string SystemReason(const std::string& what, int error) {
 // removed again unless it was renamed into place.
 class TPendingFile {
  public:
-  TPendingFile(const std::string& folder, const std::string& finalName)
+  // The temporary name is hidden and tells what it holds: ".<finalName>.<role>-XXXXXX".
+  TPendingFile(const std::string& folder, const std::string& finalName,
+               const std::string& role = "new")
       : finalPath_(folder + "/" + finalName) {
-    std::string pattern = folder + "/." + finalName + ".new-XXXXXX";
+    std::string pattern = folder + "/." + finalName + "." + role + "-XXXXXX";
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) throw EReleaseRefused(SystemReason("cannot create a file in " + folder, errno));
     ::close(fd);
@@ -83,40 +87,35 @@ class TPendingFile {
   std::string finalPath_;
 };
 
-// The archive that was published before, kept under a second name until the new pair is in
-// place, so that a failed second rename can put the old archive back.
+// The archive that was published before, copied aside until the new pair is in place, so that
+// a failed second rename can put it back. A copy rather than a hard link, because the folder
+// may be on a file system without links.
 class TPreviousArchive {
  public:
-  explicit TPreviousArchive(const std::string& finalPath) : finalPath_(finalPath) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::string candidate =
-          finalPath + ".previous-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-      if (::link(finalPath.c_str(), candidate.c_str()) == 0) {
-        backup_ = candidate;
-        return;
-      }
-      if (errno == ENOENT) return;  // nothing published before
-      if (errno != EEXIST) throw EReleaseRefused(SystemReason("cannot keep " + finalPath, errno));
+  TPreviousArchive(const std::string& folder, const std::string& finalName)
+      : finalPath_(folder + "/" + finalName) {
+    TMemoryStream old;
+    try {
+      old.LoadFromFile(finalPath_);
+    } catch (const EFOpenError& e) {
+      if (e.SystemError() == ENOENT) return;  // nothing published before
+      throw EReleaseRefused("cannot keep the previous archive: " + FailureText(e));
+    } catch (const std::exception& e) {
+      throw EReleaseRefused("cannot keep the previous archive: " + FailureText(e));
     }
-    throw EReleaseRefused("cannot keep " + finalPath + ": no free backup name");
+    copy_ = std::make_unique<TPendingFile>(folder, finalName, "previous");
+    copy_->Write(old.Memory(), static_cast<size_t>(old.Size()));
   }
-  ~TPreviousArchive() {
-    if (!backup_.empty()) ::unlink(backup_.c_str());
-  }
-  TPreviousArchive(const TPreviousArchive&) = delete;
-  TPreviousArchive& operator=(const TPreviousArchive&) = delete;
 
   // Puts the old archive back, or removes the new one when there was none.
   bool Restore() {
-    if (backup_.empty()) return ::unlink(finalPath_.c_str()) == 0;
-    if (::rename(backup_.c_str(), finalPath_.c_str()) != 0) return false;
-    backup_.clear();
-    return true;
+    if (!copy_) return ::unlink(finalPath_.c_str()) == 0;
+    return copy_->Commit() == 0;
   }
 
  private:
   std::string finalPath_;
-  std::string backup_;
+  std::unique_ptr<TPendingFile> copy_;  // removed again unless restored
 };
 
 std::vector<uint8_t> ReadExecutable(const std::string& path, std::time_t& modified) {
@@ -176,7 +175,7 @@ std::string PublishRelease(const std::string& executablePath, const std::string&
 
   // The archive goes first: the updater only downloads it after update.md5 changed, and by then
   // the new archive is already in place.
-  TPreviousArchive previous(newArchive.FinalPath());
+  TPreviousArchive previous(folder, kReleaseArchiveName);
   if (const int error = newArchive.Commit()) {
     throw EReleaseRefused(SystemReason("cannot rename into " + newArchive.FinalPath(), error));
   }
