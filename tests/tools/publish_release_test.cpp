@@ -1,11 +1,13 @@
 // publish-release run as a program: the pair it writes reads back through zipread as the updater
 // would read it, a republish replaces the pair, and every refusal leaves the folder as it was.
 // The check mode is held against pairs damaged in each way the updater would mishandle.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -118,6 +120,35 @@ TEST_F(PublishReleaseTest, PublishedFilesAreReadableByTheWebServer) {
     ASSERT_EQ(::stat((out_ + "/" + name).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << name;
   }
+}
+
+// The entry carries the build's modification time in the DOS form, in both headers.
+TEST_F(PublishReleaseTest, EntryIsStampedWithTheBuildsModificationTime) {
+  const std::string exe = Input("stamped.exe", TextOf(3000));
+  std::tm local{};
+  local.tm_year = 2024 - 1900;
+  local.tm_mon = 2;
+  local.tm_mday = 5;
+  local.tm_hour = 14;
+  local.tm_min = 7;
+  local.tm_sec = 22;
+  local.tm_isdst = -1;
+  const timespec times[2] = {{std::mktime(&local), 0}, {std::mktime(&local), 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, exe.c_str(), times, 0), 0);
+  ASSERT_EQ(Publish({exe, out_}).exitCode, 0);
+
+  const std::string zip = ReadFileBytes(out_ + "/" + kZip);
+  auto u16 = [&zip](size_t at) {
+    return static_cast<unsigned>(static_cast<uint8_t>(zip[at]) | static_cast<uint8_t>(zip[at + 1])
+                                                                     << 8);
+  };
+  const unsigned dosTime = 14 << 11 | 7 << 5 | 22 / 2;
+  const unsigned dosDate = (2024 - 1980) << 9 | 3 << 5 | 5;
+  const size_t central = zip.size() - 22 - (46 + 17);
+  EXPECT_EQ(u16(10), dosTime);
+  EXPECT_EQ(u16(12), dosDate);
+  EXPECT_EQ(u16(central + 12), dosTime);
+  EXPECT_EQ(u16(central + 14), dosDate);
 }
 
 TEST_F(PublishReleaseTest, RepublishingReplacesThePair) {

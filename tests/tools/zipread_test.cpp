@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "corpus_manifest.h"
+#include "tests/support/zip_builder.h"
 #include "tool_runner.h"
 
 namespace lumen::test {
@@ -290,6 +291,34 @@ TEST_F(ZipreadFolderTest, DamagedEntriesFailOnTheirOwnAndLeaveNoOutputFile) {
     EXPECT_EQ(toStdout.exitCode, 1);
     EXPECT_EQ(toStdout.out, "");
   }
+}
+
+// Two entries whose names differ only in letter case: a lookup by name reaches only the later
+// one, as the updater's does, while test still examines each, so damage in the hidden one shows.
+TEST_F(ZipreadFolderTest, TestReachesEntriesThatALaterEntryOfTheSameNameHides) {
+  ZipBuilder builder;
+  builder.AddStored("Setup.EXE", "hidden first copy").crc32 ^= 1;  // damaged
+  builder.AddDeflated("setup.exe", TextOf(5000));
+  const std::string archive = Path("shadowed.zip");
+  const Bytes bytes = builder.Build().bytes;
+  WriteFileBytes(archive, std::string(bytes.begin(), bytes.end()));
+
+  const TRunResult listed = Zipread({"list", archive});
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_EQ(Lines(listed.out).size(), 2u) << listed.out;
+
+  for (const char* name : {"Setup.EXE", "SETUP.exe"}) {
+    const TRunResult extracted = Zipread({"extract", archive, name});
+    EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(extracted.out, TextOf(5000)) << name;
+  }
+
+  const TRunResult tested = Zipread({"test", archive});
+  EXPECT_EQ(tested.exitCode, 1);
+  const std::vector<std::string> lines = Lines(tested.out);
+  ASSERT_EQ(lines.size(), 2u) << tested.out;
+  EXPECT_NE(lines[0].find("check sum"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1], "setup.exe\tok");
 }
 
 TEST_F(ZipreadFolderTest, ExitStatusTellsSuccessFailureAndBadUsageApart) {
