@@ -265,6 +265,24 @@ TEST_F(ZipreadFolderTest, InfoZipEncryptedArchiveNeedsItsPassword) {
   EXPECT_EQ(extracted.out, content);
 }
 
+// The updater's password prompt delivers Windows-1251 text, so a password typed as UTF-8 must
+// reach the cipher as those bytes, and the UTF-8 bytes themselves must not open the archive.
+TEST_F(ZipreadFolderTest, PasswordsReachTheCipherInTheUpdatersCodePage) {
+  const std::string cp1251 = "\xEF\xE0\xF0\xEE\xEB\xFC";  // "пароль" in Windows-1251
+  const std::string archive = ZipWithInfoZip("cyrillic.zip", {{"a.txt", "alpha"}}, {"-P", cp1251});
+  const TRunResult right = Zipread({"test", archive, "-p", "пароль"});
+  EXPECT_EQ(right.exitCode, 0) << right.out << right.err;
+  EXPECT_EQ(right.out, "a.txt\tok\n");
+
+  const std::string utf8Archive =
+      ZipWithInfoZip("utf8-password.zip", {{"b.txt", "beta"}}, {"-P", "пароль"});
+  const TRunResult utf8 = Zipread({"test", utf8Archive, "-p", "пароль"});
+  // The traditional cipher's one check byte lets about one wrong password in 256 through to the
+  // CRC check, so the refusal may name either.
+  EXPECT_EQ(utf8.exitCode, 1);
+  EXPECT_NE(utf8.out, "b.txt\tok\n");
+}
+
 TEST_F(ZipreadFolderTest, DamagedEntriesFailOnTheirOwnAndLeaveNoOutputFile) {
   // In the stored copy readme.txt is damaged; the other entries are intact.
   const std::string damaged = CorpusPath("generated/damaged/izip-stored.bad-crc.zip");
