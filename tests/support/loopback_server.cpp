@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -130,6 +131,9 @@ TLoopbackServer::TLoopbackServer() : impl_(std::make_unique<TImpl>()) {
   impl.port = impl.server.bind_to_any_port("127.0.0.1");
   if (impl.port <= 0) throw std::runtime_error("loopback server: cannot bind 127.0.0.1");
   impl.thread = std::thread([&impl] { impl.server.listen_after_bind(); });
+  // A stop that comes before the accept loop has started would be lost and the loop would run
+  // for good, so the server counts as started only once the loop runs.
+  while (!impl.server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TLoopbackServer::~TLoopbackServer() {
