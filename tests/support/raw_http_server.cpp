@@ -1,0 +1,236 @@
+// Scripted-bytes HTTP server for fault tests. One connection at a time, on one thread: the
+// faults it plays (a stalled body, a held body) would only be muddied by concurrency.
+#include "tests/support/raw_http_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace lumen::test {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string Head(int status, const std::string& headers) {
+  const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Status";
+  return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" + headers +
+         "Connection: close\r\n\r\n";
+}
+
+// Sends everything it can; a client that went away is not the server's failure.
+bool SendAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    const ssize_t put = ::send(fd, p, n, MSG_NOSIGNAL);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    p += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+}  // namespace
+
+TRawReply TRawReply::Complete(std::string body, int status) {
+  TRawReply reply;
+  reply.head = Head(status, "Content-Length: " + std::to_string(body.size()) + "\r\n");
+  reply.body = std::move(body);
+  return reply;
+}
+
+TRawReply TRawReply::Short(std::string body, size_t announced, TRawEnd end) {
+  TRawReply reply;
+  reply.head = Head(200, "Content-Length: " + std::to_string(announced) + "\r\n");
+  reply.body = std::move(body);
+  reply.end = end;
+  return reply;
+}
+
+TRawReply TRawReply::Chunked(const std::string& body, size_t chunk, size_t cutAt) {
+  TRawReply reply;
+  reply.head = Head(200, "Transfer-Encoding: chunked\r\n");
+  for (size_t at = 0; at < body.size(); at += chunk) {
+    const size_t n = std::min(chunk, body.size() - at);
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx\r\n", n);
+    reply.body += size;
+    reply.body.append(body, at, n);
+    reply.body += "\r\n";
+  }
+  if (cutAt == std::string::npos) {
+    reply.body += "0\r\n\r\n";
+  } else {
+    reply.body.resize(std::min(cutAt, reply.body.size()));
+  }
+  return reply;
+}
+
+struct TRawHttpServer::TImpl {
+  Fd listener;
+  int wake[2] = {-1, -1};  // written to on shutdown, so poll returns
+  int port = 0;
+  std::thread thread;
+
+  mutable std::mutex mutex;
+  std::condition_variable changed;
+  TRawReply reply;
+  bool stopping = false;
+  bool released = false;
+  bool held = false;
+  size_t requests = 0;
+
+  // Waits for the fd to become readable; false on shutdown.
+  bool WaitReadable(int fd) const {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wake[0], POLLIN, 0}};
+    while (::poll(fds, 2, -1) < 0) {
+      if (errno != EINTR) return false;
+    }
+    return (fds[1].revents & POLLIN) == 0;
+  }
+
+  void Loop() {
+    for (;;) {
+      if (!WaitReadable(listener.Get())) return;
+      Fd client(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+      if (client.Get() < 0) continue;
+      Answer(client);
+    }
+  }
+
+  void Answer(Fd& client) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      if (!WaitReadable(client.Get())) return;
+      const ssize_t got = ::recv(client.Get(), buffer, sizeof buffer, 0);
+      if (got <= 0) return;
+      request.append(buffer, static_cast<size_t>(got));
+    }
+    TRawReply script;
+    {
+      std::lock_guard lock(mutex);
+      ++requests;
+      script = reply;
+    }
+    const size_t first = std::min(script.holdAt, script.body.size());
+    if (!SendAll(client.Get(), script.head.data(), script.head.size()) ||
+        !SendAll(client.Get(), script.body.data(), first)) {
+      return;
+    }
+    if (script.holdAt != std::string::npos) {
+      std::unique_lock lock(mutex);
+      held = true;
+      changed.notify_all();
+      changed.wait(lock, [this] { return released || stopping; });
+      if (stopping) return;
+    }
+    if (!SendAll(client.Get(), script.body.data() + first, script.body.size() - first)) return;
+    switch (script.end) {
+      case TRawEnd::Close:
+        break;
+      case TRawEnd::Reset: {
+        const linger abortive{1, 0};
+        ::setsockopt(client.Get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        break;
+      }
+      case TRawEnd::Stall: {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return stopping; });
+        break;
+      }
+    }
+  }
+};
+
+TRawHttpServer::TRawHttpServer(TRawReply reply) : impl_(std::make_unique<TImpl>()) {
+  TImpl& impl = *impl_;
+  impl.reply = std::move(reply);
+  impl.listener = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (impl.listener.Get() < 0 ||
+      ::bind(impl.listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(impl.listener.Get(), 16) != 0 ||
+      ::getsockname(impl.listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      ::pipe2(impl.wake, O_CLOEXEC) != 0) {
+    throw std::runtime_error(std::string("raw HTTP server: ") + std::strerror(errno));
+  }
+  impl.port = ntohs(address.sin_port);
+  impl.thread = std::thread([&impl] { impl.Loop(); });
+}
+
+TRawHttpServer::~TRawHttpServer() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopping = true;
+  }
+  impl_->changed.notify_all();
+  const char byte = 0;
+  [[maybe_unused]] const ssize_t woke = ::write(impl_->wake[1], &byte, 1);
+  impl_->thread.join();
+  ::close(impl_->wake[0]);
+  ::close(impl_->wake[1]);
+}
+
+void TRawHttpServer::Serve(TRawReply reply) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->reply = std::move(reply);
+}
+
+std::string TRawHttpServer::Host() const {
+  return "127.0.0.1:" + std::to_string(impl_->port);
+}
+
+bool TRawHttpServer::WaitUntilHeld(int seconds) {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, std::chrono::seconds(seconds),
+                                 [this] { return impl_->held; });
+}
+
+void TRawHttpServer::Release() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->released = true;
+  }
+  impl_->changed.notify_all();
+}
+
+size_t TRawHttpServer::Requests() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->requests;
+}
+
+}  // namespace lumen::test
