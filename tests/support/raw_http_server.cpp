@@ -109,6 +109,7 @@ struct TRawHttpServer::TImpl {
   bool released = false;
   bool held = false;
   size_t requests = 0;
+  size_t generation = 0;  // counts Serve calls; a new reply ends a stalled connection
 
   // Waits for the fd to become readable; false on shutdown.
   bool WaitReadable(int fd) const {
@@ -138,10 +139,12 @@ struct TRawHttpServer::TImpl {
       request.append(buffer, static_cast<size_t>(got));
     }
     TRawReply script;
+    size_t served = 0;
     {
       std::lock_guard lock(mutex);
       ++requests;
       script = reply;
+      served = generation;
     }
     const size_t first = std::min(script.holdAt, script.body.size());
     if (!SendAll(client.Get(), script.head.data(), script.head.size()) ||
@@ -166,7 +169,7 @@ struct TRawHttpServer::TImpl {
       }
       case TRawEnd::Stall: {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return stopping; });
+        changed.wait(lock, [&] { return stopping || generation != served; });
         break;
       }
     }
@@ -206,8 +209,12 @@ TRawHttpServer::~TRawHttpServer() {
 }
 
 void TRawHttpServer::Serve(TRawReply reply) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->reply = std::move(reply);
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->reply = std::move(reply);
+    ++impl_->generation;
+  }
+  impl_->changed.notify_all();
 }
 
 std::string TRawHttpServer::Host() const {

@@ -15,7 +15,7 @@ namespace lumen::test {
 enum class TRawEnd {
   Close,  // an orderly close (FIN)
   Reset,  // an abortive close (RST)
-  Stall,  // nothing: the connection stays open until the server is destroyed
+  Stall,  // nothing: the connection stays open until the server serves another reply or ends
 };
 
 struct TRawReply {
@@ -39,6 +39,7 @@ struct TRawReply {
 class TRawHttpServer {
  public:
   // Listens on an ephemeral port before returning; answers with `reply` until Serve changes it.
+  // A connection that stalls holds up the next ones until Serve or destruction ends it.
   explicit TRawHttpServer(TRawReply reply);
   ~TRawHttpServer();
   TRawHttpServer(const TRawHttpServer&) = delete;

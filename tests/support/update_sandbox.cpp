@@ -33,12 +33,16 @@ std::string TUpdateSandbox::Program(const std::string& version) {
          padding;
 }
 
-std::string TUpdateSandbox::ReleaseArchive(const std::string& version) {
+ZipLayout TUpdateSandbox::ReleaseLayout(const std::string& version) {
   ZipBuilder zip;
   zip.AddDeflated("readme.txt", "Lumen Courier " + version + "\n");
   zip.AddDeflated("Lumen_Courier.exe", Program(version));
   zip.AddStored("lib/helper.dat", "helper");
-  const ZipLayout layout = zip.Build();
+  return zip.Build();
+}
+
+std::string TUpdateSandbox::ReleaseArchive(const std::string& version) {
+  const ZipLayout layout = ReleaseLayout(version);
   return std::string(layout.bytes.begin(), layout.bytes.end());
 }
 

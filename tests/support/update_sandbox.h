@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/scratch_dir.h"
+#include "tests/support/zip_builder.h"
 
 namespace lumen::test {
 
@@ -28,7 +29,9 @@ class TUpdateSandbox {
   // The release program of the given version: starting it appends "<version> <argc>" to the log.
   static std::string Program(const std::string& version);
   // A ZIP archive holding the release program as "Lumen_Courier.exe" (deflated), among others.
+  // Its entries: readme.txt, Lumen_Courier.exe, lib/helper.dat, in this order.
   static std::string ReleaseArchive(const std::string& version);
+  static ZipLayout ReleaseLayout(const std::string& version);
 
   // Puts the given bytes at the target path, executable.
   void InstallTarget(const std::string& bytes) const;
