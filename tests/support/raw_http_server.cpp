@@ -129,6 +129,20 @@ struct TRawHttpServer::TImpl {
     }
   }
 
+  // Body bytes [from, to), paced when the reply asks for it; false when the client went away or
+  // the server is shutting down.
+  bool SendBody(int fd, const TRawReply& script, size_t from, size_t to) {
+    const size_t piece = script.piece == 0 ? to - from : script.piece;
+    for (size_t at = from; at < to; at += piece) {
+      if (at != from && script.pause.count() > 0) {
+        std::unique_lock lock(mutex);
+        if (changed.wait_for(lock, script.pause, [this] { return stopping; })) return false;
+      }
+      if (!SendAll(fd, script.body.data() + at, std::min(piece, to - at))) return false;
+    }
+    return true;
+  }
+
   void Answer(Fd& client) {
     std::string request;
     char buffer[4096];
@@ -148,7 +162,7 @@ struct TRawHttpServer::TImpl {
     }
     const size_t first = std::min(script.holdAt, script.body.size());
     if (!SendAll(client.Get(), script.head.data(), script.head.size()) ||
-        !SendAll(client.Get(), script.body.data(), first)) {
+        !SendBody(client.Get(), script, 0, first)) {
       return;
     }
     if (script.holdAt != std::string::npos) {
@@ -158,7 +172,7 @@ struct TRawHttpServer::TImpl {
       changed.wait(lock, [this] { return released || stopping; });
       if (stopping) return;
     }
-    if (!SendAll(client.Get(), script.body.data() + first, script.body.size() - first)) return;
+    if (!SendBody(client.Get(), script, first, script.body.size())) return;
     switch (script.end) {
       case TRawEnd::Close:
         break;
@@ -176,15 +190,18 @@ struct TRawHttpServer::TImpl {
   }
 };
 
-TRawHttpServer::TRawHttpServer(TRawReply reply) : impl_(std::make_unique<TImpl>()) {
+TRawHttpServer::TRawHttpServer(TRawReply reply, int port) : impl_(std::make_unique<TImpl>()) {
   TImpl& impl = *impl_;
   impl.reply = std::move(reply);
   impl.listener = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
   socklen_t length = sizeof address;
+  const int reuse = 1;
   if (impl.listener.Get() < 0 ||
+      ::setsockopt(impl.listener.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
       ::bind(impl.listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(impl.listener.Get(), 16) != 0 ||
       ::getsockname(impl.listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||

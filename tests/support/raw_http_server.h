@@ -5,6 +5,7 @@
 // that stops half-way until the test lets it go on.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -25,6 +26,10 @@ struct TRawReply {
   // When set, only this many body bytes go out until Release() is called; a test uses the pause
   // to look at a download in progress.
   size_t holdAt = std::string::npos;
+  // When set, the body goes out in pieces of this many bytes with `pause` between them, so that
+  // a download lasts long enough for a person (or a screenshot) to watch it.
+  size_t piece = 0;
+  std::chrono::milliseconds pause{0};
 
   // A complete reply with the given status and a Content-Length that matches the body.
   static TRawReply Complete(std::string body, int status = 200);
@@ -40,7 +45,8 @@ class TRawHttpServer {
  public:
   // Listens on an ephemeral port before returning; answers with `reply` until Serve changes it.
   // A connection that stalls holds up the next ones until Serve or destruction ends it.
-  explicit TRawHttpServer(TRawReply reply);
+  // `port` 0 picks a free one; a fixed port serves a program whose server address is built in.
+  explicit TRawHttpServer(TRawReply reply, int port = 0);
   ~TRawHttpServer();
   TRawHttpServer(const TRawHttpServer&) = delete;
   TRawHttpServer& operator=(const TRawHttpServer&) = delete;
