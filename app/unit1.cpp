@@ -138,7 +138,9 @@ void TForm1::Button1Click(TComponent*) {
       window_->MessageBox(t.noUpdate, t.information, kMbOk | kMbIconInformation);
       return;
     }
-    window_->MessageBox(t.newVersion, t.information, kMbYesNo | kMbIconQuestion);
+    if (window_->MessageBox(t.newVersion, t.information, kMbYesNo | kMbIconQuestion) == kIdYes) {
+      DownloadAndInstall();
+    }
   });
 }
 
@@ -170,8 +172,6 @@ void TForm1::HttpClient1WorkEnd(TComponent*, TWorkMode) {
   window_->SetCaption("Label4", Texts().done);
   window_->ProcessMessages();
 }
-
-void TForm1::Button2Click(TComponent*) {}
 
 void TForm1::OnClick(const std::string& control) {
   if (control == "Button1") {

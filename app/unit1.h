@@ -11,6 +11,7 @@
 // - FormCreate and the progress handlers catch nothing.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "archive/zip_archiver.h"
 #include "platform/component.h"
 #include "platform/http_client.h"
+#include "platform/stream.h"
 #include "platform/toolkit.h"
 
 namespace lumen {
@@ -26,6 +28,8 @@ namespace lumen {
 struct TForm1Settings {
   std::string updateServerHost;  // empty: the host fixed at build time
   std::string ownExePath;        // empty: the running program's own path
+  // How long to wait for the companion program's window to go after asking it to close.
+  std::chrono::milliseconds companionCloseTimeout{std::chrono::seconds(10)};
 };
 
 class TForm1 : public TComponent, public IFormEvents {
@@ -41,6 +45,8 @@ class TForm1 : public TComponent, public IFormEvents {
   void HttpClient1WorkBegin(TComponent* ASender, TWorkMode AWorkMode, int32_t AWorkCountMax);
   void HttpClient1WorkEnd(TComponent* ASender, TWorkMode AWorkMode);
   void Button2Click(TComponent* Sender);
+  // Takes the executable out of the downloaded archive and puts it in place (unit1_install.cpp).
+  void InstallFromArchive(TMemoryStream& download);
 
   // IFormEvents
   void OnClick(const std::string& control) override;
@@ -62,6 +68,8 @@ class TForm1 : public TComponent, public IFormEvents {
  private:
   void RunCommand(const std::function<void()>& command);
   void SetButtonsEnabled(bool enabled);
+  // The download into memory and the installation, shared by both commands.
+  void DownloadAndInstall();
 
   TForm1Settings settings_;
   std::string updateServerHost_;
