@@ -10,12 +10,16 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/raw_http_server.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/xvfb.h"
 #include "tests/support/zip_builder.h"
 #include "x_session.h"
+
+// After gtest: Xlib's macros (None, Bool, Status) clash with gtest's own names.
+#include <X11/Xlib.h>
 
 namespace lumen {
 namespace {
@@ -59,49 +63,74 @@ std::string VersionOf(const std::string& program) {
   return text;
 }
 
-TEST(UpdateEndToEnd, ReplacesTheRunningCompanionAndLeaves) {
-  const std::optional<int> port = LoopbackPort(LUMEN_UPDATE_HOST);
-  if (!port) GTEST_SKIP() << "the updater was built for another server: " << LUMEN_UPDATE_HOST;
-  for (const char* tool : {"xdotool", "import", "compare"}) {
-    ASSERT_TRUE(gui::ProgramAvailable(tool)) << tool;
+// A folder with the updater and release 1.0 of the companion, a server with release 2.0 that
+// pauses half-way through the body, and a private screen.
+class UpdateEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Windows of other programs come and go while the test looks at them (the companion closes,
+    // boxes open); a request about one that just vanished must not end the test process, which
+    // is what Xlib's default error handler does.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    port_ = LoopbackPort(LUMEN_UPDATE_HOST);
+    if (!port_) GTEST_SKIP() << "the updater was built for another server: " << LUMEN_UPDATE_HOST;
+    for (const char* tool : {"xdotool", "import", "compare"}) {
+      ASSERT_TRUE(gui::ProgramAvailable(tool)) << tool;
+    }
+    // The updater takes the companion from its own folder, so both live in a fresh one.
+    fs::copy_file(LUMEN_UPDATER_BINARY, updater);
+    fs::copy_file(LUMEN_COMPANION_V1, target);
+    ASSERT_EQ(VersionOf(target), "1.0");
+
+    test::ZipBuilder zip;
+    zip.AddDeflated("Lumen_Courier.exe", newProgram);
+    const test::ZipLayout layout = zip.Build();
+    const std::string archive(layout.bytes.begin(), layout.bytes.end());
+    // Slow pieces, then a pause half-way that lasts until the test lets it go on.
+    TRawReply reply = TRawReply::Complete(archive);
+    reply.piece = archive.size() / 40 + 1;
+    reply.pause = 50ms;
+    reply.holdAt = archive.size() / 2;
+    server = std::make_unique<TRawHttpServer>(reply, *port_);
+    screen = std::make_unique<test::ScopedXvfb>();
+    display = screen->DisplayName();
+    x = std::make_unique<XClient>(display);
   }
 
-  // The updater takes the companion from its own folder, so both live in a fresh one.
+  // Starts the updater and presses "Обновить"; returns its window.
+  unsigned long StartUpdate(std::unique_ptr<ChildProcess>& process) {
+    process =
+        std::make_unique<ChildProcess>(std::vector<std::string>{updater}, display, folder.Path());
+    const unsigned long window = x->WaitFor("Модуль обновления");
+    gui::Screenshot(display, before);
+    gui::ClickAt(display, *x, window, 224 + 137 / 2, 32 + 25 / 2);
+    return window;
+  }
+
   ScratchDir folder;
   const std::string updater = folder / "lumen-updater";
   const std::string target = folder / "Lumen_Courier.exe";
-  fs::copy_file(LUMEN_UPDATER_BINARY, updater);
-  fs::copy_file(LUMEN_COMPANION_V1, target);
   const std::string newProgram = test::ReadTextFile(LUMEN_COMPANION_V2);
-  ASSERT_EQ(VersionOf(target), "1.0");
-
-  test::ZipBuilder zip;
-  zip.AddDeflated("Lumen_Courier.exe", newProgram);
-  const test::ZipLayout layout = zip.Build();
-  const std::string archive(layout.bytes.begin(), layout.bytes.end());
-  // Slow pieces, then a pause half-way that lasts until the picture is taken.
-  TRawReply reply = TRawReply::Complete(archive);
-  reply.piece = archive.size() / 40 + 1;
-  reply.pause = 50ms;
-  reply.holdAt = archive.size() / 2;
-  TRawHttpServer server(reply, *port);
-
-  test::ScopedXvfb screen;
-  const std::string display = screen.DisplayName();
-  XClient x(display);
-  ChildProcess oldCompanion({target}, display, folder.Path());
-  x.WaitFor("Lumen_courier");
-  ChildProcess updaterProcess({updater}, display, folder.Path());
-  const unsigned long window = x.WaitFor("Модуль обновления");
   const std::string shots = std::string(LUMEN_BINARY_DIR) + "/tests/gui/screenshots";
   const std::string before = shots + "/update-before.png";
-  const std::string during = shots + "/update-during-download.png";
-  gui::Screenshot(display, before);
+  std::unique_ptr<TRawHttpServer> server;
+  std::unique_ptr<test::ScopedXvfb> screen;
+  std::string display;
+  std::unique_ptr<XClient> x;
 
-  gui::ClickAt(display, x, window, 224 + 137 / 2, 32 + 25 / 2);
-  ASSERT_TRUE(server.WaitUntilHeld()) << "the updater did not download";
+ private:
+  std::optional<int> port_;
+};
+
+TEST_F(UpdateEndToEnd, ReplacesTheRunningCompanionAndLeaves) {
+  ChildProcess oldCompanion({target}, display, folder.Path());
+  x->WaitFor("Lumen_courier");
+  std::unique_ptr<ChildProcess> updaterProcess;
+  const unsigned long window = StartUpdate(updaterProcess);
+  const std::string during = shots + "/update-during-download.png";
+  ASSERT_TRUE(server->WaitUntilHeld()) << "the updater did not download";
   // The window repaints between pieces; wait until the picture shows the download under way.
-  const Rect frame = x.Geometry(window);
+  const Rect frame = x->Geometry(window);
   const Rect bar{frame.x + 8, frame.y + 88, 353, 23};
   const Rect counter{frame.x + 72, frame.y + 69, 220, 13};
   const auto deadline = std::chrono::steady_clock::now() + 15s;
@@ -114,20 +143,33 @@ TEST(UpdateEndToEnd, ReplacesTheRunningCompanionAndLeaves) {
   }
   EXPECT_TRUE(barMoved) << "no progress on the bar in " << during;
   EXPECT_TRUE(counterMoved) << "no byte counter in " << during;
-  server.Release();
+  server->Release();
 
   // The running companion makes the updater ask; Yes (the default button) closes it.
-  const unsigned long box = x.WaitFor("Внимание");
+  const unsigned long box = x->WaitFor("Внимание");
   gui::PressKeys(display, box, {"Return"});
   EXPECT_TRUE(oldCompanion.WaitExit().has_value()) << "the old companion did not close";
-  EXPECT_EQ(updaterProcess.WaitExit(), std::optional<int>(0)) << "the updater did not end";
+  EXPECT_EQ(updaterProcess->WaitExit(), std::optional<int>(0)) << "the updater did not end";
 
   EXPECT_TRUE(test::ReadTextFile(target) == newProgram) << "the new program is not in place";
   EXPECT_EQ(VersionOf(target), "2.0");
   // The new companion was started by the updater, detached; close it as its user would.
-  const unsigned long started = x.WaitFor("Lumen_courier");
-  x.RequestClose(started);
-  EXPECT_TRUE(x.WaitGone("Lumen_courier"));
+  const unsigned long started = x->WaitFor("Lumen_courier");
+  x->RequestClose(started);
+  EXPECT_TRUE(x->WaitGone("Lumen_courier"));
+}
+
+// Closing the window while the archive downloads stops the transfer and ends the updater
+// quietly: no warning, nothing installed.
+TEST_F(UpdateEndToEnd, ClosingDuringTheDownloadEndsWithoutInstalling) {
+  std::unique_ptr<ChildProcess> updaterProcess;
+  const unsigned long window = StartUpdate(updaterProcess);
+  ASSERT_TRUE(server->WaitUntilHeld()) << "the updater did not download";
+  x->RequestClose(window);
+  EXPECT_EQ(updaterProcess->WaitExit(), std::optional<int>(0)) << "the updater did not end";
+  EXPECT_FALSE(x->Find("Внимание").has_value());
+  EXPECT_EQ(VersionOf(target), "1.0");
+  EXPECT_EQ(folder.List(), (std::vector<std::string>{"Lumen_Courier.exe", "lumen-updater"}));
 }
 
 }  // namespace
