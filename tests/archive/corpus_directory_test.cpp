@@ -36,9 +36,8 @@ Listing ListArchive(const std::string& path, bool oemNames) {
   stream.LoadFromFile(path);
   TZipArchiver archiver;
   archiver.Options().SetOEMFileNames(oemNames);
-  TZADirManager dm(stream, archiver, false);
   try {
-    dm.LoadDirectory();
+    archiver.OpenFromStream(stream, false);
   } catch (const EZAException& e) {
     out.code = e.NativeError();
     out.failure = e.Message();
@@ -48,10 +47,9 @@ Listing ListArchive(const std::string& path, bool oemNames) {
     out.failure = e.Message();
     return out;
   }
-  out.opened = true;
-  for (int32_t i = 0; i < dm.Directory().Count(); ++i) {
-    out.names.push_back(WideToUtf8(dm.Directory().ItemAt(i).Name));
-  }
+  out.opened = archiver.IsOpen();
+  const TZADirArray& dir = archiver.DirManager()->Directory();
+  for (int32_t i = 0; i < dir.Count(); ++i) out.names.push_back(WideToUtf8(dir.ItemAt(i).Name));
   return out;
 }
 
