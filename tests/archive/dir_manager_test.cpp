@@ -476,6 +476,27 @@ TEST(DirManager, LastVolumeAloneIsReadWithoutMeasuringAStub) {
   EXPECT_EQ(o.dir().ItemAt(0).LocalHeaderOffset, 300u);
 }
 
+TEST(DirManager, RebuiltNamesAreOemOnlyWhenAnEndRecordWasSeen) {
+  // OEM bytes "\x8E\xA0" are "\u041E\u0430" from CP866 and "\u040B\u00A0" from CP1251; rebuilt
+  // names never go through UTF-8 detection and end at their first zero byte.
+  ZipBuilder zb;
+  zb.AddStored("\x8E\xA0", "x");
+  zb.AddStored(std::string("cut\0tail", 8), "y");
+  zb.AddStored("\xD0\x9F", "z").flags = 0x0800;
+  ZipLayout z = zb.Build();
+  const Bytes noEndRecord(z.bytes.begin(),
+                          z.bytes.begin() + static_cast<ptrdiff_t>(z.endRecordOffset));
+  Opened without = Load(noEndRecord);
+  EXPECT_EQ(without.names(),
+            (std::vector<std::u16string>{u"\u040B\u00A0", u"cut", u"\u0420\u045F"}));
+  Bytes wrappedCount = z.bytes;
+  test::SetU16(wrappedCount, z.endRecordOffset + 8, 0xFFFF);
+  test::SetU16(wrappedCount, z.endRecordOffset + 10, 0xFFFF);
+  Opened with = Load(wrappedCount);
+  EXPECT_EQ(with.dm->DirectoryOffset(), static_cast<int64_t>(wrappedCount.size()));
+  EXPECT_EQ(with.names(), (std::vector<std::u16string>{u"\u041E\u0430", u"cut", u"\u0420\u045F"}));
+}
+
 TEST(DirManager, RebuildTakesSizesFromDataDescriptors) {
   ZipBuilder zb;
   zb.AddDeflated("streamed.txt", std::string(5000, 's')).dataDescriptor = true;
