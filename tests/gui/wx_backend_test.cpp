@@ -140,6 +140,7 @@ TEST_F(WxBackendTest, BuildsTheFormAtItsSizeWithItsTitleAndClosesOnRequest) {
           const gui::Rect r = x.Geometry(w);
           EXPECT_EQ(r.width, 369);
           EXPECT_EQ(r.height, 119);
+          EXPECT_EQ(x.IconSizes(w), (std::vector<std::pair<int, int>>{{16, 16}}));
           const gui::Rect screen = x.Screen();
           EXPECT_NEAR(r.x, (screen.width - 369) / 2, 2) << "not centred";
           EXPECT_NEAR(r.y, (screen.height - 119) / 2, 2) << "not centred";

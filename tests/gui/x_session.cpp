@@ -189,6 +189,28 @@ Rect XClient::Screen() {
   return {0, 0, DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))};
 }
 
+std::vector<std::pair<int, int>> XClient::IconSizes(unsigned long window) {
+  Display* d = Dpy(display_);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::vector<std::pair<int, int>> sizes;
+  if (XGetWindowProperty(d, window, XInternAtom(d, "_NET_WM_ICON", False), 0, 1 << 20, False,
+                         XA_CARDINAL, &type, &format, &count, &after, &data) != Success ||
+      !data)
+    return sizes;
+  // Format-32 data arrives as longs: width, height, then width * height pixels, repeated.
+  const long* values = reinterpret_cast<const long*>(data);
+  for (unsigned long i = 0; i + 2 <= count;) {
+    const long width = values[i], height = values[i + 1];
+    sizes.emplace_back(static_cast<int>(width), static_cast<int>(height));
+    i += 2 + static_cast<unsigned long>(width * height);
+  }
+  XFree(data);
+  return sizes;
+}
+
 void XClient::RequestClose(unsigned long window) {
   Display* d = Dpy(display_);
   XEvent event{};

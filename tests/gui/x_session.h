@@ -9,6 +9,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumen::gui {
@@ -38,6 +39,8 @@ class XClient {
   bool WaitGone(const std::string& title, std::chrono::milliseconds timeout = 15s);
   Rect Geometry(unsigned long window);  // in screen coordinates
   Rect Screen();
+  // Width and height of each picture in the window's icon (_NET_WM_ICON).
+  std::vector<std::pair<int, int>> IconSizes(unsigned long window);
   // What a window manager sends when the user presses the close button.
   void RequestClose(unsigned long window);
 
