@@ -100,6 +100,7 @@ struct TRawHttpServer::TImpl {
   Fd listener;
   int wake[2] = {-1, -1};  // written to on shutdown, so poll returns
   int port = 0;
+  std::string address;
   std::thread thread;
 
   mutable std::mutex mutex;
@@ -190,25 +191,31 @@ struct TRawHttpServer::TImpl {
   }
 };
 
-TRawHttpServer::TRawHttpServer(TRawReply reply, int port) : impl_(std::make_unique<TImpl>()) {
+TRawHttpServer::TRawHttpServer(TRawReply reply, int port, const std::string& address)
+    : impl_(std::make_unique<TImpl>()) {
   TImpl& impl = *impl_;
   impl.reply = std::move(reply);
   impl.listener = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  socklen_t length = sizeof address;
+  sockaddr_in socketAddress{};
+  socketAddress.sin_family = AF_INET;
+  if (::inet_pton(AF_INET, address.c_str(), &socketAddress.sin_addr) != 1) {
+    throw std::runtime_error("raw HTTP server: bad address " + address);
+  }
+  socketAddress.sin_port = htons(static_cast<uint16_t>(port));
+  socklen_t length = sizeof socketAddress;
   const int reuse = 1;
   if (impl.listener.Get() < 0 ||
       ::setsockopt(impl.listener.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-      ::bind(impl.listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::bind(impl.listener.Get(), reinterpret_cast<sockaddr*>(&socketAddress),
+             sizeof socketAddress) != 0 ||
       ::listen(impl.listener.Get(), 16) != 0 ||
-      ::getsockname(impl.listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      ::getsockname(impl.listener.Get(), reinterpret_cast<sockaddr*>(&socketAddress), &length) !=
+          0 ||
       ::pipe2(impl.wake, O_CLOEXEC) != 0) {
     throw std::runtime_error(std::string("raw HTTP server: ") + std::strerror(errno));
   }
-  impl.port = ntohs(address.sin_port);
+  impl.port = ntohs(socketAddress.sin_port);
+  impl.address = address;
   impl.thread = std::thread([&impl] { impl.Loop(); });
 }
 
@@ -235,7 +242,7 @@ void TRawHttpServer::Serve(TRawReply reply) {
 }
 
 std::string TRawHttpServer::Host() const {
-  return "127.0.0.1:" + std::to_string(impl_->port);
+  return impl_->address + ":" + std::to_string(impl_->port);
 }
 
 bool TRawHttpServer::WaitUntilHeld(int seconds) {

@@ -45,14 +45,15 @@ class TRawHttpServer {
  public:
   // Listens on an ephemeral port before returning; answers with `reply` until Serve changes it.
   // A connection that stalls holds up the next ones until Serve or destruction ends it.
-  // `port` 0 picks a free one; a fixed port serves a program whose server address is built in.
-  explicit TRawHttpServer(TRawReply reply, int port = 0);
+  // `port` 0 picks a free one; a fixed address and port serve a program whose server address is
+  // built in. `address` is a dotted IPv4 loopback address.
+  explicit TRawHttpServer(TRawReply reply, int port = 0, const std::string& address = "127.0.0.1");
   ~TRawHttpServer();
   TRawHttpServer(const TRawHttpServer&) = delete;
   TRawHttpServer& operator=(const TRawHttpServer&) = delete;
 
   void Serve(TRawReply reply);
-  std::string Host() const;  // "127.0.0.1:<port>"
+  std::string Host() const;  // "<address>:<port>"
 
   // Waits until a reply has sent its bytes up to holdAt; false after `seconds` without that.
   bool WaitUntilHeld(int seconds = 15);
