@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <limits>
 #include <string_view>
@@ -52,6 +53,9 @@ std::string_view TrimLineEnd(std::string_view line) {
   return line;
 }
 
+// How long a body may stay quiet before its running total is reported again.
+constexpr std::chrono::milliseconds kIdleWorkInterval{500};
+
 }  // namespace
 
 void THttpClient::CurlDeleter::operator()(void* handle) const noexcept {
@@ -72,7 +76,7 @@ class THttpClient::TTransfer {
     return static_cast<TTransfer*>(self)->Body(data, size * count);
   }
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<TTransfer*>(self)->client_.abortRequested_ ? 1 : 0;
+    return static_cast<TTransfer*>(self)->Idle();
   }
 
   // Runs the request and raises whatever ended it badly. The end event comes first whenever the
@@ -135,8 +139,23 @@ class THttpClient::TTransfer {
     return Notify(size, [&] {
       sink_(data, size);
       received_ += static_cast<int64_t>(size);
-      if (client_.OnWork) client_.OnWork(&client_, TWorkMode::wmRead, ClampToInt32(received_));
+      Work();
     });
+  }
+
+  void Work() {
+    lastWork_ = std::chrono::steady_clock::now();
+    if (client_.OnWork) client_.OnWork(&client_, TWorkMode::wmRead, ClampToInt32(received_));
+  }
+
+  // libcurl calls this about once a second even while no byte arrives. A body that stalls would
+  // otherwise leave the window without a single chance to process its messages (to repaint, or
+  // to be closed, which aborts the transfer) until the stall limit ends the transfer; so a quiet
+  // body repeats its running total now and then.
+  int Idle() {
+    if (client_.abortRequested_ || failure_) return 1;
+    if (!began_ || std::chrono::steady_clock::now() - lastWork_ < kIdleWorkInterval) return 0;
+    return Notify(1, [&] { Work(); }) == 0 ? 1 : 0;
   }
 
   // Runs a step that may throw or abort; any value but taken makes libcurl stop the transfer.
@@ -159,6 +178,7 @@ class THttpClient::TTransfer {
   bool rejected_ = false;
   bool began_ = false;
   int64_t received_ = 0;
+  std::chrono::steady_clock::time_point lastWork_ = std::chrono::steady_clock::now();
   std::exception_ptr failure_;
   char errorText_[CURL_ERROR_SIZE] = {};
 };

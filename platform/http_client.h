@@ -7,7 +7,8 @@
 //   the running transfer raise EHttpAborted. Failures of the destination stream and exceptions
 //   thrown by an event handler pass through unchanged, after the end event.
 // - Events run on the calling thread, inside Get: for a 2xx reply one OnWorkBegin with the
-//   announced length (0 when none), OnWork with the running total after each piece of the body,
+//   announced length (0 when none), OnWork with the running total after each piece of the body
+//   and again, unchanged, about once a second while the body stalls,
 //   and one OnWorkEnd, which also comes when the body transfer breaks off. Counts are clamped
 //   to the 32-bit signed range the handlers take.
 // - One transfer at a time per client: a Get from inside one of its own events raises

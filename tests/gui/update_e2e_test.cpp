@@ -1,8 +1,8 @@
 // The whole update as a person sees it, with the real programs on a private X screen: the
-// updater built for its built-in server address, the sample companion program running in the
-// folder, a release archive served slowly enough to watch. Press "Обновить", agree to close the
-// running program, and the old program goes, the new file is in place and running, and the
-// updater is gone.
+// test build of the updater with its server on this tree's loopback address, the sample companion
+// program running in the folder, a release archive served slowly enough to watch. Press "Обновить",
+// agree to close the running program, and the old program goes, the new file is in place and
+// running, and the updater is gone.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -32,13 +32,6 @@ using gui::XClient;
 using test::ScratchDir;
 using test::TRawHttpServer;
 using test::TRawReply;
-
-// The port of the server address built into the updater, when that server is this machine.
-std::optional<int> LoopbackPort(const std::string& host) {
-  const std::string prefix = "127.0.0.1:";
-  if (host.rfind(prefix, 0) != 0) return std::nullopt;
-  return std::stoi(host.substr(prefix.size()));
-}
 
 // Pixels that differ between the same region of two screenshots (ImageMagick's compare).
 double DifferentPixels(const std::string& a, const std::string& b, const Rect& region) {
@@ -72,14 +65,12 @@ class UpdateEndToEnd : public ::testing::Test {
     // boxes open); a request about one that just vanished must not end the test process, which
     // is what Xlib's default error handler does.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    port_ = LoopbackPort(LUMEN_UPDATE_HOST);
-    if (!port_) GTEST_SKIP() << "the updater was built for another server: " << LUMEN_UPDATE_HOST;
     for (const char* tool : {"xdotool", "import", "compare"}) {
       ASSERT_TRUE(gui::ProgramAvailable(tool)) << tool;
     }
     // The updater takes the companion from its own folder, so both live in a fresh one.
-    fs::copy_file(LUMEN_UPDATER_BINARY, updater);
-    fs::copy_file(LUMEN_COMPANION_V1, target);
+    fs::copy_file(LUMEN_E2E_UPDATER, updater);
+    fs::copy_file(LUMEN_SAMPLE_V1, target);
     ASSERT_EQ(VersionOf(target), "1.0");
 
     test::ZipBuilder zip;
@@ -91,7 +82,8 @@ class UpdateEndToEnd : public ::testing::Test {
     reply.piece = archive.size() / 40 + 1;
     reply.pause = 50ms;
     reply.holdAt = archive.size() / 2;
-    server = std::make_unique<TRawHttpServer>(reply, *port_);
+    // The test build of the updater knows only this tree's own loopback address.
+    server = std::make_unique<TRawHttpServer>(reply, LUMEN_E2E_PORT, LUMEN_E2E_ADDRESS);
     screen = std::make_unique<test::ScopedXvfb>();
     display = screen->DisplayName();
     x = std::make_unique<XClient>(display);
@@ -110,16 +102,13 @@ class UpdateEndToEnd : public ::testing::Test {
   ScratchDir folder;
   const std::string updater = folder / "lumen-updater";
   const std::string target = folder / "Lumen_Courier.exe";
-  const std::string newProgram = test::ReadTextFile(LUMEN_COMPANION_V2);
+  const std::string newProgram = test::ReadTextFile(LUMEN_SAMPLE_V2);
   const std::string shots = std::string(LUMEN_BINARY_DIR) + "/tests/gui/screenshots";
   const std::string before = shots + "/update-before.png";
   std::unique_ptr<TRawHttpServer> server;
   std::unique_ptr<test::ScopedXvfb> screen;
   std::string display;
   std::unique_ptr<XClient> x;
-
- private:
-  std::optional<int> port_;
 };
 
 TEST_F(UpdateEndToEnd, ReplacesTheRunningCompanionAndLeaves) {

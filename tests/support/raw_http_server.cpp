@@ -101,6 +101,7 @@ struct TRawHttpServer::TImpl {
   int wake[2] = {-1, -1};  // written to on shutdown, so poll returns
   int port = 0;
   std::string address;
+  bool fixedPort = false;
   std::thread thread;
 
   mutable std::mutex mutex;
@@ -144,6 +145,20 @@ struct TRawHttpServer::TImpl {
     return true;
   }
 
+  // On a fixed address the side that closes first keeps the address in TIME_WAIT for a minute,
+  // and other tests' servers cannot bind it meanwhile: let the client close first when it will
+  // (it does after a complete reply), for a bounded time.
+  void AwaitClientClose(int fd) const {
+    char sink[4096];
+    for (;;) {
+      pollfd fds[2] = {{fd, POLLIN, 0}, {wake[0], POLLIN, 0}};
+      const int ready = ::poll(fds, 2, 5000);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0 || (fds[1].revents & POLLIN) != 0) return;
+      if (::recv(fd, sink, sizeof sink, 0) <= 0) return;
+    }
+  }
+
   void Answer(Fd& client) {
     std::string request;
     char buffer[4096];
@@ -176,6 +191,7 @@ struct TRawHttpServer::TImpl {
     if (!SendBody(client.Get(), script, first, script.body.size())) return;
     switch (script.end) {
       case TRawEnd::Close:
+        if (fixedPort) AwaitClientClose(client.Get());
         break;
       case TRawEnd::Reset: {
         const linger abortive{1, 0};
@@ -216,6 +232,7 @@ TRawHttpServer::TRawHttpServer(TRawReply reply, int port, const std::string& add
   }
   impl.port = ntohs(socketAddress.sin_port);
   impl.address = address;
+  impl.fixedPort = port != 0;
   impl.thread = std::thread([&impl] { impl.Loop(); });
 }
 
