@@ -235,7 +235,8 @@ TEST_P(CompanionAnswerTest, AsksOnceAndInstallsWhateverTheOutcome) {
   EXPECT_EQ(toolkit.Boxes()[0], (TShownBox{kBoxDText, kWarningCaption, 0x34, c.answer}));
   EXPECT_EQ(companion.CloseRequestArrived(c.closeRequested ? 10 : 0), c.closeRequested);
   if (c.onClose == TestWindowSpec::OnClose::kDestroy && c.closeRequested) {
-    // Gone before the file was replaced: the send waits until the window is destroyed.
+    // The request was obeyed and the program ended; that the installation waits for the window
+    // to be gone before extracting is the close-and-wait call's own contract, tested with it.
     EXPECT_TRUE(companion.ExitedCleanly());
   }
   ExpectInstalled("2.0");
