@@ -1,0 +1,63 @@
+// Reads the corpus manifest once per test run.
+#include "corpus_manifest.h"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace lumen::testing {
+
+namespace {
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+std::vector<ManifestArchive> Load() {
+  const std::string path = std::string(LUMEN_CORPUS_DIR) + "/manifest.json";
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  const nlohmann::json manifest = nlohmann::json::parse(in);
+  std::vector<ManifestArchive> archives;
+  for (const auto& a : manifest.at("archives")) {
+    ManifestArchive archive;
+    archive.path = a.at("path").get<std::string>();
+    for (const auto& e : a.at("entries")) {
+      ManifestEntry entry;
+      entry.nameBytes = FromHex(e.at("name_hex").get<std::string>());
+      entry.isDir = e.at("is_dir").get<bool>();
+      entry.size = e.at("size").is_number() ? e.at("size").get<uint64_t>() : 0;
+      entry.method = e.at("method").is_number() ? e.at("method").get<int>() : -1;
+      entry.dataMethod = entry.method;
+      if (e.contains("aes") && e.at("aes").is_object() && e.at("aes").contains("actual_method")) {
+        entry.dataMethod = e.at("aes").at("actual_method").get<int>();
+      }
+      entry.intact = e.at("intact").is_boolean() && e.at("intact").get<bool>();
+      if (e.at("md5_of_content").is_string()) entry.md5 = e.at("md5_of_content");
+      if (e.at("password").is_string()) entry.password = e.at("password");
+      archive.entries.push_back(std::move(entry));
+    }
+    archives.push_back(std::move(archive));
+  }
+  return archives;
+}
+
+}  // namespace
+
+const std::vector<ManifestArchive>& CorpusManifest() {
+  static const std::vector<ManifestArchive> archives = Load();
+  return archives;
+}
+
+const ManifestArchive& ManifestFor(const std::string& path) {
+  for (const ManifestArchive& a : CorpusManifest()) {
+    if (a.path == path) return a;
+  }
+  throw std::out_of_range("no manifest entry for " + path);
+}
+
+}  // namespace lumen::testing
