@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -47,6 +48,10 @@ struct RoundTripCase {
   std::string content;
   bool deflate;
 };
+
+void PrintTo(const RoundTripCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class EntryRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
@@ -91,6 +96,10 @@ struct LayoutCase {
   std::optional<int32_t> nativeError;
   std::string output;
 };
+
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class EntryLayout : public ::testing::TestWithParam<LayoutCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ struct PromptCase {
   const char* entry;
   std::vector<std::optional<std::string>> answers;
 };
+
+void PrintTo(const PromptCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class PasswordPrompt : public PromptedExtraction,
                        public ::testing::WithParamInterface<PromptCase> {};

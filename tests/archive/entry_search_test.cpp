@@ -2,6 +2,7 @@
 // with the folder rule, and case-equal duplicates.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "archive/zip_archiver.h"
@@ -37,6 +38,10 @@ struct SearchCase {
   TZAStorePathMode storePath;
   const char* content;  // nullptr: native code 15
 };
+
+void PrintTo(const SearchCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class EntrySearch : public ::testing::TestWithParam<SearchCase> {};
 

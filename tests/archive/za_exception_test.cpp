@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct MessageCase {
   int32_t errorCode;
   std::string message;
 };
+
+void PrintTo(const MessageCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class EZAExceptionMessage : public ::testing::TestWithParam<MessageCase> {};
 
