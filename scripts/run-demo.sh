@@ -3,7 +3,7 @@
 # loopback HTTP server at the host the updater is built for (127.0.0.1:8470 by default), puts an
 # old sample Lumen_Courier.exe beside the updater, starts it and opens the updater.
 # With a display you use the window yourself; close it to end the demo. Without one, the demo
-# runs on a private Xvfb, presses "Проверить наличие обновлений" itself and saves screenshots in
+# runs on a private Xvfb, goes through the check and the update itself and saves screenshots in
 # build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -100,17 +100,31 @@ wait_window() {
 }
 
 "$updater" &
-pids+=("$!")
+updater_pid=$!
+pids+=("$updater_pid")
 window=$(wait_window "Модуль обновления")
 sleep 0.5 # let the first paint finish before the picture is taken
 import -window "$window" "$demo/window.png"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove $((X + 112)) $((Y + 44)) click 1
-for ((i = 0; i < 150; i++)); do
-  box=$(find_window "Информация" || find_window "Внимание") && break
+# The published release differs from the installed one, so the check offers it.
+box=$(wait_window "Информация")
+sleep 0.5
+import -window root "$demo/offer.png"
+xdotool windowfocus "$box" key Return # Enter answers Yes, the first button
+# The old program still runs, so the updater asks to close it; Yes again.
+box=$(wait_window "Внимание")
+import -window root "$demo/close-request.png"
+xdotool windowfocus "$box" key Return
+for ((i = 0; i < 300; i++)); do
+  kill -0 "$updater_pid" 2>/dev/null || break
   sleep 0.1
 done
-[[ -n ${box:-} ]] || { echo "The check showed no message box" >&2; exit 1; }
-sleep 0.5
-import -window root "$demo/check.png"
-echo "Saved $demo/window.png (the window) and $demo/check.png (after the update check)"
+if kill -0 "$updater_pid" 2>/dev/null; then
+  echo "The updater did not finish the update" >&2
+  exit 1
+fi
+sleep 1
+import -window root "$demo/after.png"
+echo "Updated: Lumen_Courier.exe beside the updater is now version $("$app_dir/Lumen_Courier.exe" --version)"
+echo "Screenshots in $demo: window.png, offer.png, close-request.png, after.png"

@@ -24,9 +24,8 @@ inline constexpr const char* kAttention = "Внимание";
 inline constexpr const char* kDigestPath = "/quorvale/update.md5";
 inline constexpr const char* kArchivePath = "/quorvale/Lumen_Courier.zip";
 inline constexpr const char* kCompanionTitle = "Lumen_courier";
-// The middles of "Проверить наличие обновлений" and "Обновить", in the window's coordinates.
+// The middle of "Проверить наличие обновлений", in the window's coordinates.
 inline constexpr int kCheckX = 8 + 209 / 2;
-inline constexpr int kUpdateX = 224 + 137 / 2;
 inline constexpr int kButtonY = 32 + 25 / 2;
 
 // MD5 of the bytes as 32 lower-case hex digits, by OpenSSL rather than the program's own code.
