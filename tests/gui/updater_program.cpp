@@ -60,6 +60,9 @@ RefusedAddress::RefusedAddress() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXE
   address.sin_family = AF_INET;
   address.sin_port = htons(LUMEN_E2E_PORT);
   inet_pton(AF_INET, LUMEN_E2E_ADDRESS, &address.sin_addr);
+  // The previous test's connections may still linger on the address; a listener could not.
+  const int yes = 1;
+  if (fd_ >= 0) setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     if (fd_ >= 0) close(fd_);
     throw std::runtime_error("cannot hold " LUMEN_E2E_ADDRESS);

@@ -85,8 +85,15 @@ bool ProgramAvailable(const std::string& program) {
   return false;
 }
 
+// Windows come and go while we look at them; a request about one that has just gone must not
+// end the test process, which is what Xlib's default handler does.
+int IgnoreXError(Display*, XErrorEvent*) {
+  return 0;
+}
+
 XClient::XClient(const std::string& display) : display_(XOpenDisplay(display.c_str())) {
   if (!display_) throw std::runtime_error("cannot open display " + display);
+  XSetErrorHandler(IgnoreXError);
 }
 
 XClient::~XClient() {
