@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <typeinfo>
 
 #include "archive/aes_transform.h"
 #include "archive/crc32.h"
@@ -48,6 +49,9 @@ class InflateStream {
     initialised_ = inflateInit(&z_) == Z_OK;
     return initialised_;
   }
+  // Leaves the Adler-32 of the output to the caller, who computes it only in the rare case that
+  // a trailer arrives (see TrailerMatches).
+  bool SkipCheck() { return inflateValidate(&z_, 0) == Z_OK; }
   z_stream& z() noexcept { return z_; }
 
  private:
@@ -72,6 +76,12 @@ std::unique_ptr<uint8_t[]> Buffer(int64_t size) {
   return std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(size));
 }
 
+// A plain memory stream can be read and written in place; a class derived from it may do more in
+// Read or Write (refuse bytes, count them), so only the exact class qualifies.
+TMemoryStream* PlainMemoryStream(TStream& stream) {
+  return typeid(stream) == typeid(TMemoryStream) ? static_cast<TMemoryStream*>(&stream) : nullptr;
+}
+
 }  // namespace
 
 // What DecodeEntry holds for one entry; released when it returns, on every path.
@@ -93,6 +103,16 @@ struct TZADecodeState {
   int64_t emitted = 0;
   // Input with room for the zlib header in front.
   std::unique_ptr<uint8_t[]> input;
+  // The current chunk: in input, or where the archive holds it in memory.
+  uint8_t* chunk = nullptr;
+  // Set when the archive is a plain memory stream and the data needs no decryption: chunks are
+  // then read where they lie instead of being copied.
+  TMemoryStream* memoryArchive = nullptr;
+  // Set when the output is a plain memory stream: inflate then writes into it directly.
+  TMemoryStream* memoryOutput = nullptr;
+  int64_t outputStart = 0;
+  // The last bytes of the previous chunk, where a trailer that straddles two chunks begins.
+  uint8_t previousTail[4] = {};
   std::unique_ptr<uint8_t[]> inflated;
   std::optional<InflateStream> inflater;
   std::optional<TPkwareCipher> pkware;
@@ -198,9 +218,16 @@ bool TZABaseArchiver::DecodeData(TZADecodeState& state) {
 
   const int64_t firstChunk = std::clamp<int64_t>(state.compressedSize, 0, kDecodeBufferSize);
   state.input = Buffer(firstChunk + kZlibHeaderSize);
+  // Reading in place needs bytes nobody changes: not decrypted in place, not the output itself.
+  if (!state.encrypted && &archive != &state.output)
+    state.memoryArchive = PlainMemoryStream(archive);
+  state.memoryOutput = PlainMemoryStream(state.output);
   if (state.entry.ActualMethod == kMethodDeflate) {
     state.inflater.emplace();
     if (!state.inflater->Init()) return false;
+    // Adler-32 over every output byte would cost a tenth of inflating; with the output in memory
+    // the check can be made afterwards, when it is needed at all.
+    if (state.memoryOutput != nullptr && !state.inflater->SkipCheck()) return false;
     state.inflated = Buffer(kDecodeBufferSize);
   }
   // Growing an in-memory output step by step would copy it over and over; the declared size is
@@ -209,6 +236,7 @@ bool TZABaseArchiver::DecodeData(TZADecodeState& state) {
     const int64_t room = std::min(state.declaredSize, kMaxReserve);
     memory->Reserve(memory->Position() + room);
   }
+  if (state.memoryOutput != nullptr) state.outputStart = state.memoryOutput->Position();
 
   while (state.readSoFar < state.compressedSize) {
     const int64_t chunk = std::min(kDecodeBufferSize, state.compressedSize - state.readSoFar);
@@ -221,7 +249,20 @@ bool TZABaseArchiver::DecodeData(TZADecodeState& state) {
 }
 
 void TZABaseArchiver::ReadChunk(TZADecodeState& state, int64_t count) {
-  state.archive.ReadBuffer(state.input.get() + kZlibHeaderSize, count);
+  // The first chunk of deflate data goes to the buffer all the same: the zlib header has to
+  // precede it.
+  const bool headerRoom = state.readSoFar == 0 && state.entry.ActualMethod == kMethodDeflate;
+  if (state.memoryArchive != nullptr && !headerRoom) {
+    TMemoryStream& archive = *state.memoryArchive;
+    const int64_t position = archive.Position();
+    if (position <= archive.Size() && count <= archive.Size() - position) {
+      state.chunk = archive.Memory() + position;
+      archive.Seek(count, TSeekOrigin::soCurrent);
+      return;
+    }
+  }
+  state.chunk = state.input.get() + kZlibHeaderSize;
+  state.archive.ReadBuffer(state.chunk, count);
 }
 
 bool TZABaseArchiver::ProgressPair(TZADecodeState& state) {
@@ -237,7 +278,7 @@ bool TZABaseArchiver::ProgressPair(TZADecodeState& state) {
 }
 
 bool TZABaseArchiver::ProcessChunk(TZADecodeState& state, int64_t count) {
-  uint8_t* data = state.input.get() + kZlibHeaderSize;
+  uint8_t* data = state.chunk;
   if (state.encrypted) {
     if (state.aes) {
       state.aes->DecryptInPlace(data, static_cast<size_t>(count));
@@ -285,30 +326,66 @@ bool TZABaseArchiver::ProcessChunk(TZADecodeState& state, int64_t count) {
     z.next_in = data;
     z.avail_in = static_cast<uInt>(count);
   }
+  const uint8_t* const chunkStart = z.next_in;
   const uint64_t outBefore = z.total_out;
   for (;;) {
     fileBytesDone_ = static_cast<int64_t>(z.total_out);
     if (!ProgressPair(state)) break;
-    z.next_out = state.inflated.get();
+    // While a whole buffer's worth still fits under the declared size, inflate writes straight
+    // into an in-memory output: the same bytes land in the same place, without the copy.
+    const bool direct =
+        state.memoryOutput != nullptr && state.declaredSize - state.emitted >= kDecodeBufferSize;
+    uint8_t* const target =
+        direct ? state.memoryOutput->WriteSpace(kDecodeBufferSize) : state.inflated.get();
+    z.next_out = target;
     z.avail_out = static_cast<uInt>(kDecodeBufferSize);
-    const int rc = inflate(&z, Z_NO_FLUSH);
+    int rc = inflate(&z, Z_NO_FLUSH);
+    const int64_t have = kDecodeBufferSize - z.avail_out;
+    if (rc == Z_STREAM_END && state.memoryOutput != nullptr &&
+        !TrailerMatches(state, chunkStart, target, have)) {
+      rc = Z_DATA_ERROR;
+    }
     if (rc < 0) {
       // Running out of input is how every entry ends: the zlib trailer is never there.
       if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
       return false;
     }
-    const int64_t have = kDecodeBufferSize - z.avail_out;
     if (have > 0) {
-      if (!emit(state.inflated.get(), have)) {
+      if (direct) {
+        state.memoryOutput->CommitWrite(have);
+        state.emitted += have;
+      } else if (!emit(target, have)) {
         if (overrun) return false;
         break;
       }
-      state.crc = Crc32Update(state.crc, state.inflated.get(), static_cast<size_t>(have));
+      state.crc = Crc32Update(state.crc, target, static_cast<size_t>(have));
     }
     if ((z.avail_out > 0 && z.avail_in == 0) || rc == Z_STREAM_END) break;
   }
   state.produced += static_cast<int64_t>(z.total_out - outBefore);
+  if (count >= 4) std::copy(data + count - 4, data + count, state.previousTail);
   return true;
+}
+
+// With the check left out of inflate, a stream end means four bytes followed the deflate data
+// and were taken as the Adler-32 trailer; inflate would have compared them with the Adler-32 of
+// the whole output. The output so far lies in the memory stream from where the entry began, the
+// newest piece in target.
+bool TZABaseArchiver::TrailerMatches(TZADecodeState& state, const uint8_t* chunkStart,
+                                     const uint8_t* target, int64_t have) {
+  z_stream& z = state.inflater->z();
+  uint8_t trailer[4];
+  const auto fromChunk = static_cast<int64_t>(std::min<ptrdiff_t>(z.next_in - chunkStart, 4));
+  const int64_t fromPrevious = 4 - fromChunk;
+  std::copy(state.previousTail + 4 - fromPrevious, state.previousTail + 4, trailer);
+  std::copy(z.next_in - fromChunk, z.next_in, trailer + fromPrevious);
+  const uint32_t expected = uint32_t{trailer[0]} << 24 | uint32_t{trailer[1]} << 16 |
+                            uint32_t{trailer[2]} << 8 | uint32_t{trailer[3]};
+  uLong adler = adler32(0L, Z_NULL, 0);
+  adler = adler32_z(adler, state.memoryOutput->Memory() + state.outputStart,
+                    static_cast<size_t>(state.emitted));
+  adler = adler32_z(adler, target, static_cast<size_t>(have));
+  return adler == expected;
 }
 
 bool TZABaseArchiver::WriteOutput(TStream& output, const uint8_t* buffer, int64_t count) {

@@ -311,6 +311,8 @@ class TZABaseArchiver : public TComponent {
   bool DecodeData(TZADecodeState& state);
   void ReadChunk(TZADecodeState& state, int64_t count);
   bool ProcessChunk(TZADecodeState& state, int64_t count);
+  bool TrailerMatches(TZADecodeState& state, const uint8_t* chunkStart, const uint8_t* target,
+                      int64_t have);
   bool WriteOutput(TStream& output, const uint8_t* buffer, int64_t count);
 
   // Fields of the writing side that subclasses choose.

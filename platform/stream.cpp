@@ -22,9 +22,15 @@ namespace {
 int64_t ResolveSeek(int64_t offset, TSeekOrigin origin, int64_t position, int64_t size) {
   int64_t base = 0;
   switch (origin) {
-    case TSeekOrigin::soBeginning: base = 0; break;
-    case TSeekOrigin::soCurrent: base = position; break;
-    case TSeekOrigin::soEnd: base = size; break;
+    case TSeekOrigin::soBeginning:
+      base = 0;
+      break;
+    case TSeekOrigin::soCurrent:
+      base = position;
+      break;
+    case TSeekOrigin::soEnd:
+      base = size;
+      break;
   }
   if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0) {
     throw Exception("Stream seek error");
@@ -84,17 +90,30 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
+  std::memcpy(WriteSpace(count), buffer, static_cast<size_t>(count));
+  CommitWrite(count);
+  return count;
+}
+
+uint8_t* TMemoryStream::WriteSpace(int64_t count) {
+  if (count < 0) count = 0;
   if (position_ > std::numeric_limits<int64_t>::max() - count) throw EOutOfMemory();
   const int64_t end = position_ + count;
   if (end > capacity_) {
     // Doubling keeps appends linear; small streams start at 64 KiB.
     Reserve(std::max({end, capacity_ * 2, int64_t{65536}}));
   }
-  if (position_ > size_) std::memset(data_.get() + size_, 0, static_cast<size_t>(position_ - size_));
-  std::memcpy(data_.get() + position_, buffer, static_cast<size_t>(count));
-  position_ = end;
-  size_ = std::max(size_, end);
-  return count;
+  return data_.get() + position_;
+}
+
+void TMemoryStream::CommitWrite(int64_t count) {
+  if (count <= 0) return;
+  if (count > capacity_ - position_) throw EWriteError();
+  // A position past the end leaves a gap, which reads as zeros like any grown part.
+  if (position_ > size_)
+    std::memset(data_.get() + size_, 0, static_cast<size_t>(position_ - size_));
+  position_ += count;
+  size_ = std::max(size_, position_);
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
@@ -104,7 +123,8 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 void TMemoryStream::Reserve(int64_t capacity) {
   if (capacity <= capacity_) return;
-  if (static_cast<uint64_t>(capacity) > std::numeric_limits<size_t>::max() / 2) throw EOutOfMemory();
+  if (static_cast<uint64_t>(capacity) > std::numeric_limits<size_t>::max() / 2)
+    throw EOutOfMemory();
   void* grown = std::realloc(data_.get(), static_cast<size_t>(capacity));
   if (grown == nullptr) throw EOutOfMemory();
   (void)data_.release();
@@ -145,9 +165,15 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : fileName
   int flags = O_CLOEXEC;
   switch (mode) {
     case TFileMode::fmOpenRead:
-    case TFileMode::fmOpenReadExclusive: flags |= O_RDONLY; break;
-    case TFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
-    case TFileMode::fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case TFileMode::fmOpenReadExclusive:
+      flags |= O_RDONLY;
+      break;
+    case TFileMode::fmOpenReadWrite:
+      flags |= O_RDWR;
+      break;
+    case TFileMode::fmCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
   }
   fd_ = ::open(fileName.c_str(), flags, 0644);
   if (fd_ < 0) throw EFOpenError(fileName, errno);
@@ -180,7 +206,8 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
   for (;;) {
-    const ssize_t put = ::write(fd_, buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    const ssize_t put =
+        ::write(fd_, buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
     if (put >= 0) return put;
     if (errno != EINTR) return 0;
   }

@@ -55,6 +55,11 @@ class TMemoryStream : public TStream {
   uint8_t* Memory() noexcept { return data_.get(); }
   // Makes room for at least capacity bytes without changing the size.
   void Reserve(int64_t capacity);
+  // Writing in place, for a producer that fills memory itself: WriteSpace makes room for count
+  // bytes at the position and returns it; CommitWrite(n) then takes in the first n of them just
+  // as Write of those bytes would have. Any other call on the stream in between voids the room.
+  uint8_t* WriteSpace(int64_t count);
+  void CommitWrite(int64_t count);
   void Clear();
   void LoadFromFile(const std::string& fileName);
   void SaveToFile(const std::string& fileName) const;

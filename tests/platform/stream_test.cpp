@@ -1,12 +1,14 @@
 // Streams: exact reads, growth, positions past the end, files.
+#include "platform/stream.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/exceptions.h"
-#include "platform/stream.h"
 
 namespace lumen {
 namespace {
@@ -46,6 +48,31 @@ TEST(MemoryStream, WriteAfterEndZeroFillsTheGap) {
   s.WriteBuffer("z", 1);
   ASSERT_EQ(s.Size(), 5);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.Memory()), 5), std::string("\0\0\0\0z", 5));
+}
+
+// Filling the room WriteSpace gives and committing part of it is a Write of those bytes: the
+// gap before a position past the end reads as zeros, and only committed bytes count.
+TEST(MemoryStream, InPlaceWriteActsAsWrite) {
+  TMemoryStream s;
+  s.WriteBuffer("ab", 2);
+  s.SetPosition(5);
+  uint8_t* room = s.WriteSpace(100000);
+  std::memcpy(room, "xyz!", 4);
+  EXPECT_EQ(s.Size(), 2);
+  s.CommitWrite(3);
+  EXPECT_EQ(s.Size(), 8);
+  EXPECT_EQ(s.Position(), 8);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.Memory()), 8),
+            std::string("ab\0\0\0xyz", 8));
+  s.SetPosition(1);
+  std::memcpy(s.WriteSpace(1), "B", 1);
+  s.CommitWrite(1);
+  EXPECT_EQ(s.Size(), 8);
+  EXPECT_EQ(s.Memory()[1], 'B');
+  s.SetPosition(8);
+  s.WriteSpace(4);
+  EXPECT_THROW(s.CommitWrite(int64_t{1} << 40), EWriteError);
+  EXPECT_EQ(s.Size(), 8);
 }
 
 TEST(FileStream, MissingFileNamesTheFileAndReason) {
