@@ -27,7 +27,9 @@ TEST(Crc32, MatchesZlibOverRandomBuffersOfEveryLengthAndAlignment) {
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 80; ++n) lengths.push_back(n);
   // Lengths around the 64-byte folding step, with 16-byte steps and a few bytes left after it.
-  for (size_t n : {100u, 117u, 127u, 128u, 129u, 191u, 250u, 1023u, 4096u, 4097u, 65535u, 70000u}) {
+  // The same around the 256-byte step of the wide registers.
+  for (size_t n : {100u, 117u, 127u, 128u, 129u, 191u, 250u, 1023u, 1024u, 1107u, 1279u, 1343u,
+                   2047u, 4096u, 4097u, 65535u, 70000u}) {
     lengths.push_back(n);
   }
   for (size_t align = 0; align < 16; ++align) {
