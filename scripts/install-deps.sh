@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libssl-dev libcurl4-openssl-dev libwxgtk3.2-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core fonts-dejavu-extra
-  zip unzip p7zip-full libarchive-tools libzip-dev nlohmann-json3-dev python3
+  zip unzip p7zip-full libarchive-tools libzip-dev nlohmann-json3-dev time bc python3
 )
 
 missing=()
