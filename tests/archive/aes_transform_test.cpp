@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cctype>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -91,6 +92,12 @@ struct CorpusCase {
   const char* entry;
   const char* md5;
 };
+
+// Test names and failure messages show the case by its archive and entry; the default would print
+// the pointers' bytes, which change from run to run.
+void PrintTo(const CorpusCase& c, std::ostream* os) {
+  *os << c.archive << " : " << c.entry;
+}
 
 std::string CaseName(const ::testing::TestParamInfo<CorpusCase>& info) {
   std::string name = std::string(info.param.archive) + "_" + info.param.entry;

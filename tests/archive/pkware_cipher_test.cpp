@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cctype>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,12 @@ struct CorpusCase {
   const char* entry;
   const char* md5;
 };
+
+// Test names and failure messages show the case by its archive and entry; the default would print
+// the pointers' bytes, which change from run to run.
+void PrintTo(const CorpusCase& c, std::ostream* os) {
+  *os << c.archive << " : " << c.entry;
+}
 
 class PkwareCorpus : public ::testing::TestWithParam<CorpusCase> {};
 
