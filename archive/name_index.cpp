@@ -147,9 +147,22 @@ int32_t TZAHashedStringList::IndexOf(std::u16string_view s) {
 void TZAHashedStringList::Replace(int32_t index, std::u16string s) {
   CheckIndex(index);
   auto& slot = strings_[static_cast<size_t>(index)];
-  if (valueHash_) {
-    valueHash_->Remove(slot);
-    valueHash_->Insert(LowerName(s), index);
+  if (valueHash_ && valueHashValid_) {
+    // Re-keying in place is right only when this index is the one the old key answers with and
+    // no higher index holds the new key; otherwise a node of another string would be unlinked,
+    // or the new node would shadow a higher one. Those cases rebuild at the next lookup instead.
+    // Keys go through KeyOf on both sides, so a stored string that is not lower-cased, or a
+    // case-sensitive list, keeps a table that matches its strings.
+    const std::u16string oldKey = KeyOf(slot);
+    const std::u16string newKey = KeyOf(s);
+    if (oldKey != newKey) {
+      if (valueHash_->ValueOf(oldKey) == index && valueHash_->ValueOf(newKey) < index) {
+        valueHash_->Remove(oldKey);
+        valueHash_->Insert(newKey, index);
+      } else {
+        valueHashValid_ = false;
+      }
+    }
   }
   slot = std::move(s);
   nameHashValid_ = false;

@@ -77,8 +77,8 @@ class TZAHashedStringList {
   int32_t Add(std::u16string s);
   // Index of s, or -1.
   int32_t IndexOf(std::u16string_view s);
-  // Puts s at index and re-keys it in the index. The old string is removed under its stored form,
-  // so callers that keep the index store lower-cased strings.
+  // Puts s at index and keeps the index exact: lookups afterwards give what a fresh build would,
+  // whatever the case of the stored strings and whatever duplicates the list holds.
   void Replace(int32_t index, std::u16string s);
   void Delete(int32_t index);
   void Clear();

@@ -22,8 +22,7 @@
 namespace lumen {
 namespace {
 
-// ICCCM WM_STATE values.
-constexpr long kWithdrawnState = 0;
+// ICCCM WM_STATE values of a window that is managed; the third, withdrawn (0), is one that is not.
 constexpr long kNormalState = 1;
 constexpr long kIconicState = 3;
 
