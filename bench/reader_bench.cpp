@@ -6,8 +6,8 @@
 #include <zip.h>
 #include <zlib.h>
 
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <stdexcept>
 #include <string>

@@ -25,7 +25,8 @@ struct SingleByteTable {
 SingleByteTable BuildTable(const char* codePage) {
   SingleByteTable table;
   iconv_t cd = iconv_open("UTF-16LE", codePage);
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert from code page");
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    throw std::runtime_error("iconv cannot convert from code page");
   for (int b = 0; b < 256; ++b) {
     char in = static_cast<char>(b);
     unsigned char out[4] = {};
@@ -58,7 +59,8 @@ const SingleByteTable& Oem() {
 
 std::u16string Decode(const SingleByteTable& table, std::string_view bytes) {
   std::u16string out(bytes.size(), u'\0');
-  for (size_t i = 0; i < bytes.size(); ++i) out[i] = table.toWide[static_cast<unsigned char>(bytes[i])];
+  for (size_t i = 0; i < bytes.size(); ++i)
+    out[i] = table.toWide[static_cast<unsigned char>(bytes[i])];
   return out;
 }
 
@@ -78,7 +80,8 @@ std::string Encode(const SingleByteTable& table, std::u16string_view wide) {
 locale_t Utf8Locale() {
   static const locale_t locale = [] {
     locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (l == static_cast<locale_t>(0)) l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+    if (l == static_cast<locale_t>(0))
+      l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
     if (l == static_cast<locale_t>(0)) throw std::runtime_error("no UTF-8 locale for case mapping");
     return l;
   }();
@@ -105,10 +108,18 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
-std::u16string AnsiToWide(std::string_view ansi) { return Decode(Ansi(), ansi); }
-std::string WideToAnsi(std::u16string_view wide) { return Encode(Ansi(), wide); }
-std::u16string OemToWide(std::string_view oem) { return Decode(Oem(), oem); }
-std::string OemToAnsi(std::string_view oem) { return WideToAnsi(OemToWide(oem)); }
+std::u16string AnsiToWide(std::string_view ansi) {
+  return Decode(Ansi(), ansi);
+}
+std::string WideToAnsi(std::u16string_view wide) {
+  return Encode(Ansi(), wide);
+}
+std::u16string OemToWide(std::string_view oem) {
+  return Decode(Oem(), oem);
+}
+std::string OemToAnsi(std::string_view oem) {
+  return WideToAnsi(OemToWide(oem));
+}
 
 std::u16string Utf8ToWide(std::string_view utf8) {
   std::u16string out;
@@ -126,11 +137,22 @@ std::u16string Utf8ToWide(std::string_view utf8) {
     int len = 0;
     char32_t cp = 0;
     char32_t min = 0;
-    if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; min = 0x80; }
-    else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; min = 0x800; }
-    else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; min = 0x10000; }
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+      cp = c & 0x1F;
+      min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      cp = c & 0x0F;
+      min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      cp = c & 0x07;
+      min = 0x10000;
+    }
     int k = 1;
-    for (; len > 0 && k < len && i + k < n && (byte(i + k) & 0xC0) == 0x80; ++k) cp = (cp << 6) | (byte(i + k) & 0x3F);
+    for (; len > 0 && k < len && i + k < n && (byte(i + k) & 0xC0) == 0x80; ++k)
+      cp = (cp << 6) | (byte(i + k) & 0x3F);
     if (len == 0 || k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       out += kReplacement;
       i += (len == 0) ? 1 : static_cast<size_t>(k);
@@ -153,8 +175,10 @@ std::string WideToUtf8(std::u16string_view wide) {
   out.reserve(wide.size());
   for (size_t i = 0; i < wide.size(); ++i) {
     const char16_t c = wide[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (wide[i + 1] - 0xDC00));
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] <= 0xDFFF) {
+      AppendUtf8(out,
+                 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (wide[i + 1] - 0xDC00));
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       AppendUtf8(out, kReplacement);
@@ -165,8 +189,12 @@ std::string WideToUtf8(std::u16string_view wide) {
   return out;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) { return WideToUtf8(AnsiToWide(ansi)); }
-std::string Utf8ToAnsi(std::string_view utf8) { return WideToAnsi(Utf8ToWide(utf8)); }
+std::string AnsiToUtf8(std::string_view ansi) {
+  return WideToUtf8(AnsiToWide(ansi));
+}
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return WideToAnsi(Utf8ToWide(utf8));
+}
 
 char16_t LowerChar(char16_t c) {
   if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;

@@ -7,7 +7,11 @@ namespace {
 IToolkit* g_toolkit = nullptr;
 }
 
-IToolkit* CurrentToolkit() { return g_toolkit; }
-void SetCurrentToolkit(IToolkit* toolkit) { g_toolkit = toolkit; }
+IToolkit* CurrentToolkit() {
+  return g_toolkit;
+}
+void SetCurrentToolkit(IToolkit* toolkit) {
+  g_toolkit = toolkit;
+}
 
 }  // namespace lumen

@@ -1,7 +1,7 @@
 // Code pages and case mapping of a Russian system.
-#include <gtest/gtest.h>
-
 #include "platform/codepage.h"
+
+#include <gtest/gtest.h>
 
 namespace lumen {
 namespace {
@@ -18,8 +18,8 @@ TEST(CodePage, Utf8RoundTripAndMalformedInput) {
   EXPECT_EQ(Utf8ToWide("a\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80"), u"aЖ中\U0001F600");
   EXPECT_EQ(WideToUtf8(u"aЖ中\U0001F600"), "a\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80");
   EXPECT_EQ(Utf8ToWide("\x8E\xA0"), u"\xFFFD\xFFFD");
-  EXPECT_EQ(Utf8ToWide("\xC0\x80"), u"\xFFFD\xFFFD");      // overlong
-  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), u"\xFFFD");        // surrogate
+  EXPECT_EQ(Utf8ToWide("\xC0\x80"), u"\xFFFD\xFFFD");  // overlong
+  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), u"\xFFFD");    // surrogate
   EXPECT_EQ(WideToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 
