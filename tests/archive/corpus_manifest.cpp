@@ -37,6 +37,7 @@ std::vector<ManifestArchive> Load() {
         entry.dataMethod = e.at("aes").at("actual_method").get<int>();
       }
       entry.intact = e.at("intact").is_boolean() && e.at("intact").get<bool>();
+      entry.disputed = e.at("intact") == "disputed";
       if (e.at("md5_of_content").is_string()) entry.md5 = e.at("md5_of_content");
       if (e.at("password").is_string()) entry.password = e.at("password");
       archive.entries.push_back(std::move(entry));

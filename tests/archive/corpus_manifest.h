@@ -18,6 +18,8 @@ struct ManifestEntry {
   int dataMethod = 0;
   // Extracted intact by some reference reader, with this MD5 of the content.
   bool intact = false;
+  // Not intact: Python rejected the data, but another reference reader reported success.
+  bool disputed = false;
   std::optional<std::string> md5;
   std::optional<std::string> password;
 };
