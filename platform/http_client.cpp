@@ -187,6 +187,10 @@ THttpClient::THttpClient(TComponent* owner) : TComponent(owner) {
   EnsureCurlGlobal();
   curl_.reset(curl_easy_init());
   if (!curl_) throw EHttpError("The HTTP library could not create a session", 0);
+  // Turns the cookie engine on for the session without reading any file.
+  if (curl_easy_setopt(curl_.get(), CURLOPT_COOKIEFILE, "") != CURLE_OK) {
+    throw EHttpError("The HTTP library could not create a session", 0);
+  }
 }
 
 THttpClient::~THttpClient() = default;
@@ -207,20 +211,24 @@ void THttpClient::Perform(const std::string& url,
                           const std::function<void(const char*, size_t)>& sink) {
   if (busy_) throw EHttpError("The HTTP client is already transferring", 0);
   auto* curl = static_cast<CURL*>(curl_.get());
-  // A reset keeps the session's cookies and open connections but drops the request's options,
-  // so each request starts from exactly the settings below and no option outlives the buffers
-  // and lists it points into.
+  // Every request sets the same options, so none of one request's settings carries over into the
+  // next; those that point into the request's own objects are cleared when it ends, so no option
+  // outlives what it points to. (No curl_easy_reset: after a transfer it drops the cookie engine's
+  // file list without freeing it.)
   struct TRequestScope {
     bool& busy;
     CURL* curl;
     ~TRequestScope() {
-      curl_easy_reset(curl);
+      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+      curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
+      curl_easy_setopt(curl, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+      curl_easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+      curl_easy_setopt(curl, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
       busy = false;
     }
   } scope{busy_, curl};
   busy_ = true;
   abortRequested_ = false;
-  curl_easy_reset(curl);
   TTransfer transfer(*this, curl, sink);
   SlistPtr headers = AppendHeader(nullptr, "Accept: " + Accept);
 
@@ -235,7 +243,6 @@ void THttpClient::Perform(const std::string& url,
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_USERAGENT, UserAgent.c_str());
   set(CURLOPT_HTTPHEADER, headers.get());
-  set(CURLOPT_COOKIEFILE, "");  // turns the cookie engine on without reading any file
   set(CURLOPT_PROXY, "");
   set(CURLOPT_NOPROXY, "*");
   set(CURLOPT_NOSIGNAL, 1L);

@@ -94,10 +94,12 @@ TEST(HttpClient, KeepsCookiesForLaterRequests) {
   THttpClient client;
   client.Get(server.Url("/login"));
   client.Get(server.Url("/next"));
+  client.Get(server.Url("/next"));
   const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0].HeaderCount("Cookie"), 0u);
   EXPECT_EQ(requests[1].Header("Cookie"), "session=abc123");
+  EXPECT_EQ(requests[2].Header("Cookie"), "session=abc123");
 }
 
 struct BodyCase {
@@ -351,6 +353,7 @@ TEST(HttpClient, FailuresOfHandlersAndStreamsPassThroughUnchanged) {
     client.OnWorkEnd = [&](TComponent*, TWorkMode) { ++ends; };
     EXPECT_THROW(client.Get(server.Url("/f")), TMarker);
     EXPECT_EQ(ends, 1);
+    client.OnWorkEnd = nullptr;  // it counts into a variable of this block
   }
   {
     SCOPED_TRACE("a second request from inside a transfer");
