@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -86,6 +87,10 @@ struct TrailerCase {
   After after;
   bool intact;
 };
+
+void PrintTo(const TrailerCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class EntryOutputWays : public ::testing::TestWithParam<TrailerCase> {};
 

@@ -1,5 +1,7 @@
 // The update check of the program as a person uses it: every check answers with its box, and
 // once the box is gone the window is ready for the next command.
+#include <ostream>
+
 #include "tests/support/scratch_dir.h"
 #include "updater_program.h"
 
@@ -11,6 +13,10 @@ struct CheckCase {
   enum class Server { CurrentRelease, NoDigest, Down } server;
   const char* box;
 };
+
+void PrintTo(const CheckCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class UpdateCheckTest : public UpdaterProgramTest,
                         public ::testing::WithParamInterface<CheckCase> {};

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <thread>
 
 #include "platform/codepage.h"
@@ -236,6 +237,10 @@ struct BoxCase {
   int expected;
 };
 
+void PrintTo(const BoxCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class WxMessageBoxTest : public WxBackendTest, public ::testing::WithParamInterface<BoxCase> {};
 
 TEST_P(WxMessageBoxTest, AnswersWithThePressedButton) {
@@ -268,6 +273,10 @@ struct PromptCase {
   bool accepted;
   std::string expected;  // the password left by the prompt
 };
+
+void PrintTo(const PromptCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class WxPasswordPromptTest : public WxBackendTest,
                              public ::testing::WithParamInterface<PromptCase> {};

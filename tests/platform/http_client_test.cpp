@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,10 @@ struct BodyCase {
   TBodyMode mode;
 };
 
+void PrintTo(const BodyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class HttpClientBody : public testing::TestWithParam<BodyCase> {};
 
 TEST_P(HttpClientBody, ArrivesByteForByteAsTextAndIntoAStream) {
@@ -203,6 +208,10 @@ struct StatusCase {
   TReply reply;
   int status;
 };
+
+void PrintTo(const StatusCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class HttpClientStatus : public testing::TestWithParam<StatusCase> {};
 
