@@ -74,6 +74,21 @@ class TMemoryStream : public TStream {
   int64_t position_ = 0;
 };
 
+// A stream that takes every byte and keeps none, only the size they make: checking what an
+// extraction would write without holding it.
+class TDiscardStream : public TStream {
+ public:
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t newSize) override;
+  int64_t Size() override { return size_; }
+
+ private:
+  int64_t position_ = 0;
+  int64_t size_ = 0;
+};
+
 enum class TFileMode {
   fmOpenRead,           // existing file, read only
   fmOpenReadExclusive,  // existing file, read only, no other exclusive opener (advisory lock)

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -88,13 +89,44 @@ TEST(FileStream, MissingFileNamesTheFileAndReason) {
 
 TEST(FileStream, SaveAndLoadRoundTrip) {
   const std::string path = testing::TempDir() + "stream_roundtrip.bin";
-  TMemoryStream out;
-  out.WriteBuffer("hello", 5);
-  out.SaveToFile(path);
-  TMemoryStream in;
-  in.LoadFromFile(path);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(in.Memory()), in.Size()), "hello");
+  // Empty, small, and large enough to be held in huge pages where the system offers them.
+  for (const size_t size : {size_t{0}, size_t{5}, (size_t{5} << 20) + 3}) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 131 + (i >> 12));
+    TMemoryStream out;
+    out.WriteBuffer(bytes.data(), static_cast<int64_t>(size));
+    out.SaveToFile(path);
+    // Loading replaces whatever the stream held, longer content included, and rewinds it.
+    TMemoryStream in;
+    const std::vector<uint8_t> old(size + 100, 0xEE);
+    in.WriteBuffer(old.data(), static_cast<int64_t>(old.size()));
+    in.LoadFromFile(path);
+    ASSERT_EQ(in.Size(), static_cast<int64_t>(size));
+    EXPECT_EQ(in.Position(), 0);
+    EXPECT_TRUE(size == 0 || std::memcmp(in.Memory(), bytes.data(), size) == 0);
+  }
   std::remove(path.c_str());
+}
+
+TEST(DiscardStream, KeepsOnlyTheSizeItsWritesMake) {
+  TDiscardStream s;
+  s.WriteBuffer("abcdef", 6);
+  EXPECT_EQ(s.Size(), 6);
+  s.Seek(2, TSeekOrigin::soBeginning);
+  s.WriteBuffer("xy", 2);
+  EXPECT_EQ(s.Size(), 6);
+  EXPECT_EQ(s.Position(), 4);
+  s.Seek(4, TSeekOrigin::soEnd);
+  s.WriteBuffer("z", 1);
+  EXPECT_EQ(s.Size(), 11);
+  char byte = 0;
+  EXPECT_EQ(s.Read(&byte, 1), 0);
+  s.SetSize(3);
+  EXPECT_EQ(s.Position(), 3);
+  EXPECT_THROW(s.Seek(-4, TSeekOrigin::soCurrent), Exception);
+  s.Seek(std::numeric_limits<int64_t>::max() - 1, TSeekOrigin::soBeginning);
+  EXPECT_THROW(s.WriteBuffer("ab", 2), EWriteError);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // Opening an archive file from memory as the updater does, listing its directory, extracting.
 #include "tools/common/archive_in_memory.h"
 
-#include <limits>
-
 #include "archive/dir_manager.h"
 #include "archive/za_exception.h"
 #include "platform/codepage.h"
@@ -57,44 +55,6 @@ void TInspectingArchiver::ExtractAt(int32_t index, TStream& output) {
   NotifyOverallProgress(poExtract, ppStart, 0, cancelled_);
   ExtractItem(index, output);
   NotifyOverallProgress(poExtract, ppEnd, 100, cancelled_);
-}
-
-int64_t TDiscardStream::Read(void*, int64_t) {
-  return 0;
-}
-
-int64_t TDiscardStream::Write(const void*, int64_t count) {
-  if (count <= 0) return 0;
-  if (position_ > std::numeric_limits<int64_t>::max() - count) throw EWriteError();
-  position_ += count;
-  if (position_ > size_) size_ = position_;
-  return count;
-}
-
-int64_t TDiscardStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = 0;
-  switch (origin) {
-    case TSeekOrigin::soBeginning:
-      base = 0;
-      break;
-    case TSeekOrigin::soCurrent:
-      base = position_;
-      break;
-    case TSeekOrigin::soEnd:
-      base = size_;
-      break;
-  }
-  if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0) {
-    throw Exception("Stream seek error");
-  }
-  position_ = base + offset;
-  return position_;
-}
-
-void TDiscardStream::SetSize(int64_t newSize) {
-  if (newSize < 0) throw Exception("Stream size error");
-  size_ = newSize;
-  if (position_ > size_) position_ = size_;
 }
 
 std::string FailureText(const std::exception& failure) {

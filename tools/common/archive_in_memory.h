@@ -55,20 +55,6 @@ class TArchiveInMemory {
   TInspectingArchiver archiver_;
 };
 
-// A stream that takes every byte and keeps none: extraction checks without holding the output.
-class TDiscardStream : public TStream {
- public:
-  int64_t Read(void* buffer, int64_t count) override;
-  int64_t Write(const void* buffer, int64_t count) override;
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-  void SetSize(int64_t newSize) override;
-  int64_t Size() override { return size_; }
-
- private:
-  int64_t position_ = 0;
-  int64_t size_ = 0;
-};
-
 // The text of a failure for a terminal: the archiver's messages are ANSI (entry names included),
 // the platform's are already plain bytes (file names as the system gave them).
 std::string FailureText(const std::exception& failure);
