@@ -20,16 +20,18 @@ void TZADirArray::SetCount(int32_t n) {
   if (n == 0) {
     // Swapping with an empty vector releases the storage, which clear() alone would keep.
     std::vector<TDirItem>().swap(items_);
-  } else if (n > Capacity()) {
-    // Growing by whole steps keeps the cost of loading n entries linear, and the step only
-    // doubles up to a ceiling so that a large directory does not over-allocate by much.
+    capacity_ = 0;
+  } else if (n > capacity_) {
+    // The capacity grows in whole steps, doubling up to a ceiling, so that a large directory
+    // does not over-allocate by much.
     growStep_ = std::min(growStep_ * 2, kMaxGrowStep);
-    const int64_t stepped = int64_t{Capacity()} + growStep_;
-    items_.resize(static_cast<size_t>(stepped > n ? stepped : n));
-  } else {
-    // Items past the new count must come back empty if the count grows again.
-    for (int32_t i = n; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
+    const int64_t stepped = int64_t{capacity_} + growStep_;
+    capacity_ = static_cast<int32_t>(stepped > n ? stepped : n);
   }
+  // The items themselves follow the count: the vector grows geometrically, which keeps loading
+  // linear, and a small archive does not pay for a thousand empty items. Items given up by a
+  // smaller count are destroyed, so they come back empty if the count grows again.
+  items_.resize(static_cast<size_t>(n));
   count_ = n;
 }
 

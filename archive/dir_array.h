@@ -25,11 +25,11 @@ class TZADirArray {
   TZADirArray& operator=(const TZADirArray&) = delete;
 
   int32_t Count() const noexcept { return count_; }
-  int32_t Capacity() const noexcept { return static_cast<int32_t>(items_.size()); }
+  int32_t Capacity() const noexcept { return capacity_; }
   int32_t GrowStep() const noexcept { return growStep_; }
 
-  // Sets the number of valid items. Storage grows in steps (doubling up to kMaxGrowStep); new
-  // items start empty. Items given up by a smaller count are emptied; 0 releases all storage.
+  // Sets the number of valid items. The capacity grows in steps (doubling up to kMaxGrowStep);
+  // new items start empty. Items given up by a smaller count are emptied; 0 releases all storage.
   // The name index is left alone: a caller that shrinks the directory rebuilds it or uses Clear.
   void SetCount(int32_t n);
 
@@ -50,9 +50,10 @@ class TZADirArray {
   TZAHashedStringList& NameIndex() noexcept { return nameIndex_; }
 
  private:
-  std::vector<TDirItem> items_;  // its size is the capacity
+  std::vector<TDirItem> items_;  // its size is the count
   TZAHashedStringList nameIndex_;
   int32_t growStep_ = kInitialGrowStep;
+  int32_t capacity_ = 0;
   int32_t count_ = 0;
 };
 

@@ -35,6 +35,8 @@ constexpr uint8_t kZlibHeader[kZlibHeaderSize] = {0x78, 0x01};
 // An output in memory gets room for at most this much of the declared size up front, so that a
 // lying header cannot make it reserve more.
 constexpr int64_t kMaxReserve = int64_t{256} << 20;
+// Deflate cannot expand its input by more than this: a 258-byte match in at most 2 bits.
+constexpr int64_t kMaxDeflateRatio = 1032;
 
 // One zlib inflate stream, ended on every path.
 class InflateStream {
@@ -231,9 +233,14 @@ bool TZABaseArchiver::DecodeData(TZADecodeState& state) {
     state.inflated = Buffer(kDecodeBufferSize);
   }
   // Growing an in-memory output step by step would copy it over and over; the declared size is
-  // known, so room for it is made once.
+  // known, so room for it is made once. The declared size may lie, though, and the data itself
+  // bounds what can come out: its own length when stored, deflate's best ratio when deflated.
   if (auto* memory = dynamic_cast<TMemoryStream*>(&state.output)) {
-    const int64_t room = std::min(state.declaredSize, kMaxReserve);
+    const int64_t data = std::max<int64_t>(state.compressedSize, 0);
+    const int64_t possible = state.entry.ActualMethod != kMethodDeflate ? data
+                             : data > kMaxReserve / kMaxDeflateRatio    ? kMaxReserve
+                                                                        : data * kMaxDeflateRatio;
+    const int64_t room = std::min({state.declaredSize, kMaxReserve, possible});
     memory->Reserve(memory->Position() + room);
   }
   if (state.memoryOutput != nullptr) state.outputStart = state.memoryOutput->Position();

@@ -55,6 +55,7 @@ class TMemoryStream : public TStream {
   uint8_t* Memory() noexcept { return data_.get(); }
   // Makes room for at least capacity bytes without changing the size.
   void Reserve(int64_t capacity);
+  int64_t Capacity() const noexcept { return capacity_; }
   // Writing in place, for a producer that fills memory itself: WriteSpace makes room for count
   // bytes at the position and returns it; CommitWrite(n) then takes in the first n of them just
   // as Write of those bytes would have. Any other call on the stream in between voids the room.

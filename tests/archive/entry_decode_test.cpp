@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 #include <random>
@@ -22,6 +23,7 @@ using test::Extraction;
 using test::OpenArchive;
 using test::StreamBytes;
 using test::ZipBuilder;
+using test::ZipEntry;
 using test::ZipLayout;
 
 std::string RandomText(size_t size, uint32_t seed) {
@@ -228,6 +230,32 @@ TEST(EntryDecode, LocalHeaderOutsideTheStreamIsAStreamReadError) {
   EXPECT_THROW(archive.archiver().ExtractEntryTo(u"entry.txt", out), EReadError);
   EXPECT_EQ(out.Size(), 0);
   EXPECT_TRUE(archive.archiver().IsOpen());
+}
+
+// The output gets room for the declared size up front, but never for more than the entry's data
+// can produce: a few bytes claiming gigabytes do not reserve them.
+TEST(EntryDecode, ALyingDeclaredSizeReservesOnlyWhatTheDataCanGive) {
+  const std::string content = Prose(3000);
+  for (const bool deflate : {false, true}) {
+    SCOPED_TRACE(deflate ? "deflated" : "stored");
+    ZipBuilder zb;
+    ZipEntry& e =
+        deflate ? zb.AddDeflated("entry.txt", content) : zb.AddStored("entry.txt", content);
+    e.uncompressedSize = 0xFFFFFFF0;
+    const uint32_t compressedSize = e.compressedSize;
+    OpenArchive archive(zb.Build().bytes);
+    TMemoryStream out;
+    try {
+      archive.archiver().ExtractEntryTo(u"entry.txt", out);
+      ADD_FAILURE() << "a size mismatch passed";
+    } catch (const EZAException& error) {
+      EXPECT_EQ(error.NativeError(), 8);
+    }
+    EXPECT_EQ(out.Size(), static_cast<int64_t>(content.size()));
+    EXPECT_LE(
+        out.Capacity(),
+        std::max<int64_t>(int64_t{compressedSize} * (deflate ? 1032 : 1), int64_t{1} << 16) * 2);
+  }
 }
 
 TEST(EntryDecode, OutputPositionedInsideAStreamKeepsItsFirstBytes) {
