@@ -3,11 +3,8 @@
 // its reason are listed below; any other difference fails.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,11 +14,10 @@
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/stream.h"
+#include "tests/support/corpus_manifest.h"
 
 namespace lumen {
 namespace {
-
-using nlohmann::json;
 
 struct Listing {
   bool opened = false;
@@ -153,21 +149,14 @@ bool SameNameAsDesigned(const std::string& ours, const std::string& theirs, bool
   return false;
 }
 
-json Manifest() {
-  std::ifstream in(std::string(LUMEN_CORPUS_DIR) + "/manifest.json");
-  if (!in) throw std::runtime_error("cannot read the corpus manifest");
-  return json::parse(in);
-}
-
 TEST(CorpusDirectory, EntryListsMatchTheReferenceReadersOrDifferForAListedReason) {
-  const json manifest = Manifest();
-  ASSERT_EQ(manifest.at("archives").size(), manifest.at("archive_count").get<size_t>());
+  ASSERT_EQ(testing::CorpusManifest().size(), testing::CorpusManifestDeclaredCount());
   int compared = 0;
-  for (const json& archive : manifest.at("archives")) {
-    const std::string rel = archive.at("path");
+  for (const testing::ManifestArchive& archive : testing::CorpusManifest()) {
+    const std::string& rel = archive.path;
     SCOPED_TRACE(rel);
     const Listing ours = ListArchive(std::string(LUMEN_CORPUS_DIR) + "/" + rel, true);
-    const json& entries = archive.at("entries");
+    const std::vector<testing::ManifestEntry>& entries = archive.entries;
     const auto diff = Differences().find(rel);
     if (diff != Differences().end()) {
       // A listed difference must still be the one described.
@@ -190,9 +179,8 @@ TEST(CorpusDirectory, EntryListsMatchTheReferenceReadersOrDifferForAListedReason
     }
     ++compared;
     for (size_t i = 0; i < entries.size(); ++i) {
-      const json& e = entries[i];
-      const std::string encoding = e.at("name_encoding");
-      const std::string expected = e.at("name_utf8_guess");
+      const std::string& encoding = entries[i].nameEncoding;
+      const std::string& expected = entries[i].nameGuess;
       if (NameEncodingReasons().count(encoding)) continue;
       if (encoding == "utf8-unflagged") {
         // UTF-8 bytes without the flag are OEM text to the updater; with OEM names off, the
@@ -202,7 +190,7 @@ TEST(CorpusDirectory, EntryListsMatchTheReferenceReadersOrDifferForAListedReason
         EXPECT_EQ(plain.names.at(i), expected) << "entry " << i;
         continue;
       }
-      const bool listedBy7Zip = archive.at("listing_source").get<std::string>().rfind("7z", 0) == 0;
+      const bool listedBy7Zip = archive.listingSource.starts_with("7z");
       EXPECT_TRUE(SameNameAsDesigned(ours.names[i], expected, listedBy7Zip, rel))
           << "entry " << i << " (" << encoding << "): " << ours.names[i] << " vs " << expected;
     }

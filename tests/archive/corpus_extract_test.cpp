@@ -19,8 +19,8 @@
 #include "archive/zip_archiver.h"
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
-#include "tests/archive/corpus_manifest.h"
 #include "tests/archive/encrypted_corpus.h"
+#include "tests/support/corpus_manifest.h"
 
 namespace lumen {
 namespace {
@@ -97,6 +97,20 @@ std::string MethodOutcome(int dataMethod) {
 // their own.
 constexpr uint64_t kLargeEntry = uint64_t{256} << 20;
 
+// The archive's bytes, held in memory as the updater holds a download.
+std::unique_ptr<TMemoryStream> LoadArchive(const testing::ManifestArchive& a) {
+  auto stream = std::make_unique<TMemoryStream>();
+  stream->LoadFromFile(std::string(LUMEN_CORPUS_DIR) + "/" + a.path);
+  return stream;
+}
+
+// The password an entry is extracted with: the one its source documents, the corpus's own for
+// the archives generated for it, else none.
+std::string PasswordFor(const testing::ManifestArchive& a, const testing::ManifestEntry* e) {
+  if (e != nullptr && e->password) return *e->password;
+  return a.path.starts_with("generated/") ? "secret" : "";
+}
+
 bool Listed(const std::string& where) {
   for (const Difference& d : kDifferences) {
     if (where == d.where) return true;
@@ -142,8 +156,7 @@ TEST(CorpusExtraction, IntactEntriesMatchTheReferenceContent) {
     bool any = false;
     for (const auto& e : a.entries) any = any || (e.intact && e.md5);
     if (!any) continue;
-    auto stream = std::make_unique<TMemoryStream>();
-    stream->LoadFromFile(std::string(LUMEN_CORPUS_DIR) + "/" + a.path);
+    const auto stream = LoadArchive(a);
     IndexedArchiver archiver;
     // No prompt: an entry whose password is unknown or never checks out is skipped.
     archiver.OnPassword = [](TZABaseArchiver&, const std::u16string&, std::string&, bool& skip) {
@@ -163,12 +176,11 @@ TEST(CorpusExtraction, IntactEntriesMatchTheReferenceContent) {
       actual[a.path] = "entries " + std::to_string(count);
       continue;
     }
-    const bool generated = a.path.rfind("generated/", 0) == 0;
     for (int32_t i = 0; i < count; ++i) {
       const testing::ManifestEntry& e = a.entries[static_cast<size_t>(i)];
       const std::string where = a.path + "#" + std::to_string(i);
       if (!e.intact || !e.md5 || (e.size > kLargeEntry && !Listed(where))) continue;
-      archiver.SetPassword(e.password ? *e.password : generated ? "secret" : "");
+      archiver.SetPassword(PasswordFor(a, &e));
       const std::string outcome = Outcome(archiver, i, e);
       const std::string byMethod = MethodOutcome(e.dataMethod);
       if (!byMethod.empty()) {
@@ -205,8 +217,7 @@ TEST(CorpusExtraction, LargeIntactEntriesPassTheirChecks) {
       if (!e.intact || e.size <= kLargeEntry || Listed(a.path + "#" + std::to_string(i))) {
         continue;
       }
-      auto stream = std::make_unique<TMemoryStream>();
-      stream->LoadFromFile(std::string(LUMEN_CORPUS_DIR) + "/" + a.path);
+      const auto stream = LoadArchive(a);
       IndexedArchiver archiver;
       archiver.OpenFromStream(*stream);
       TDiscardStream sink;
@@ -325,8 +336,7 @@ TEST(CorpusExtraction, EveryEntryExtractsOrFailsCleanly) {
   int judged = 0;
 
   for (const testing::ManifestArchive& a : testing::CorpusManifest()) {
-    auto stream = std::make_unique<TMemoryStream>();
-    stream->LoadFromFile(std::string(LUMEN_CORPUS_DIR) + "/" + a.path);
+    const auto stream = LoadArchive(a);
     IndexedArchiver archiver;
     bool asked = false;
     archiver.OnPassword = [&asked](TZABaseArchiver&, const std::u16string&, std::string&,
@@ -341,7 +351,6 @@ TEST(CorpusExtraction, EveryEntryExtractsOrFailsCleanly) {
     }
     const TZADirArray& directory = archiver.DirManager()->Directory();
     const int32_t count = directory.Count();
-    const bool generated = a.path.rfind("generated/", 0) == 0;
     for (int32_t i = 0; i < count; ++i) {
       const TDirItem& item = directory.ItemAt(i);
       const testing::ManifestEntry* e = ManifestEntryFor(a, i, count, item.Name);
@@ -349,7 +358,7 @@ TEST(CorpusExtraction, EveryEntryExtractsOrFailsCleanly) {
       // Intact entries this large are decoded by the tests above; one takes seconds.
       if (intact && e->size > kLargeEntry) continue;
       const std::string where = a.path + "#" + std::to_string(i);
-      archiver.SetPassword(e != nullptr && e->password ? *e->password : generated ? "secret" : "");
+      archiver.SetPassword(PasswordFor(a, e));
       const auto declared = static_cast<int64_t>(
           std::min<uint64_t>(item.UncompressedSizeValue(), std::numeric_limits<int64_t>::max()));
       TDiscardStream sink;

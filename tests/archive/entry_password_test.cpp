@@ -12,7 +12,7 @@
 #include "archive/zip_archiver.h"
 #include "platform/scripted_toolkit.h"
 #include "tests/archive/archiver_harness.h"
-#include "tests/archive/corpus_manifest.h"
+#include "tests/support/corpus_manifest.h"
 #include "tests/archive/encrypted_corpus.h"
 
 namespace lumen {

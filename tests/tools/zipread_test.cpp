@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "corpus_manifest.h"
+#include "tests/support/corpus_manifest.h"
 #include "tests/support/zip_builder.h"
 #include "tool_runner.h"
 
@@ -33,8 +33,12 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-std::string ListLine(const TManifestEntry& e) {
-  return e.name + "\t" + std::to_string(e.method) + "\t" + std::to_string(e.size) + "\t" +
+const std::vector<testing::ManifestEntry>& Entries(const std::string& archive) {
+  return testing::ManifestFor(archive).entries;
+}
+
+std::string ListLine(const testing::ManifestEntry& e) {
+  return e.nameGuess + "\t" + std::to_string(e.method) + "\t" + std::to_string(e.size) + "\t" +
          std::to_string(e.compressedSize) + "\t" + e.crc32 + "\t" +
          (e.encrypted ? "encrypted" : "-");
 }
@@ -54,9 +58,9 @@ const char* const kCorpusArchives[] = {
 class ZipreadCorpusTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ZipreadCorpusTest, ListShowsTheCentralDirectoryLineByLine) {
-  const std::vector<TManifestEntry> entries = ManifestEntries(GetParam());
+  const std::vector<testing::ManifestEntry>& entries = Entries(GetParam());
   std::vector<std::string> expected;
-  for (const TManifestEntry& e : entries) expected.push_back(ListLine(e));
+  for (const testing::ManifestEntry& e : entries) expected.push_back(ListLine(e));
   const TRunResult r = Zipread({"list", CorpusPath(GetParam())});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -64,11 +68,12 @@ TEST_P(ZipreadCorpusTest, ListShowsTheCentralDirectoryLineByLine) {
 }
 
 TEST_P(ZipreadCorpusTest, EveryIntactEntryExtractsToStandardOutputWithItsDigest) {
-  for (const TManifestEntry& e : ManifestEntries(GetParam())) {
+  for (const testing::ManifestEntry& e : Entries(GetParam())) {
     if (e.isDir || !e.md5) continue;
-    SCOPED_TRACE(e.name);
+    SCOPED_TRACE(e.nameGuess);
     // Passing "--" keeps a name such as "-" from being read as an option.
-    const TRunResult r = Zipread({"extract", CorpusPath(GetParam()), "-p", "secret", "--", e.name});
+    const TRunResult r =
+        Zipread({"extract", CorpusPath(GetParam()), "-p", "secret", "--", e.nameGuess});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.size(), e.size);
     EXPECT_EQ(ReferenceMd5Hex(r.out), *e.md5);
@@ -77,7 +82,8 @@ TEST_P(ZipreadCorpusTest, EveryIntactEntryExtractsToStandardOutputWithItsDigest)
 
 TEST_P(ZipreadCorpusTest, TestWithThePasswordPassesEveryEntry) {
   std::vector<std::string> expected;
-  for (const TManifestEntry& e : ManifestEntries(GetParam())) expected.push_back(e.name + "\tok");
+  for (const testing::ManifestEntry& e : Entries(GetParam()))
+    expected.push_back(e.nameGuess + "\tok");
   const TRunResult r = Zipread({"test", CorpusPath(GetParam()), "-p", "secret"});
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(Lines(r.out), expected);
@@ -100,18 +106,19 @@ TEST(ZipreadEncryptedTest, WithoutTheRightPasswordEveryEncryptedEntryFailsAndNot
   const std::string folder = MakeTempFolder("zipread_encrypted");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.archive) + (c.passwordArgs.empty() ? " without -p" : " wrong -p"));
-    const std::vector<TManifestEntry> entries = ManifestEntries(c.archive);
+    const std::vector<testing::ManifestEntry>& entries = Entries(c.archive);
     std::vector<std::string> testArgs = {"test", CorpusPath(c.archive)};
     testArgs.insert(testArgs.end(), c.passwordArgs.begin(), c.passwordArgs.end());
     const TRunResult tested = Zipread(testArgs);
     EXPECT_EQ(tested.exitCode, 1);
     std::vector<std::string> expected;
-    for (const TManifestEntry& e : entries) expected.push_back(e.name + "\t" + c.verdict);
+    for (const testing::ManifestEntry& e : entries)
+      expected.push_back(e.nameGuess + "\t" + c.verdict);
     EXPECT_EQ(Lines(tested.out), expected);
 
     const std::string target = folder + "/out.bin";
-    std::vector<std::string> extractArgs = {"extract", CorpusPath(c.archive), entries[1].name, "-o",
-                                            target};
+    std::vector<std::string> extractArgs = {"extract", CorpusPath(c.archive), entries[1].nameGuess,
+                                            "-o", target};
     extractArgs.insert(extractArgs.end(), c.passwordArgs.begin(), c.passwordArgs.end());
     const TRunResult extracted = Zipread(extractArgs);
     EXPECT_EQ(extracted.exitCode, 1);
@@ -151,8 +158,8 @@ TEST(ZipreadLookupTest, NamesAreFoundByTheUpdatersRules) {
       continue;
     }
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    for (const TManifestEntry& e : ManifestEntries(c.archive)) {
-      if (e.name == c.foundEntry) {
+    for (const testing::ManifestEntry& e : Entries(c.archive)) {
+      if (e.nameGuess == c.foundEntry) {
         EXPECT_EQ(ReferenceMd5Hex(r.out), e.md5.value_or(""));
       }
     }
