@@ -11,7 +11,8 @@ root=$(pwd)
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target lumen-updater lumen-courier-sample-v1 lumen-courier-sample-v2
+cmake --build build -j"$(nproc)" --target lumen-updater lumen-courier-sample-v1 lumen-courier-sample-v2 \
+  publish-release
 
 updater=$root/build/app/lumen-updater
 app_dir=$root/build/app
@@ -28,13 +29,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The release: the new sample zipped as the updater expects it, and the digest of exactly that
-# executable as 32 lower-case hex digits without a line break.
+# The release, published the way people who publish updates do it: the new sample zipped as the
+# updater expects it and its digest, both checked with the updater's own reader.
 rm -rf "$demo"
-mkdir -p "$demo/www/quorvale" "$demo/stage"
-cp build/tests/companion/lumen-courier-sample-v2 "$demo/stage/Lumen_Courier.exe"
-(cd "$demo/stage" && zip -q -X "$demo/www/quorvale/Lumen_Courier.zip" Lumen_Courier.exe)
-md5sum "$demo/stage/Lumen_Courier.exe" | cut -c1-32 | tr -d '\n' >"$demo/www/quorvale/update.md5"
+mkdir -p "$demo/www/quorvale"
+build/tools/publish-release build/tests/companion/lumen-courier-sample-v2 "$demo/www/quorvale" >/dev/null
 cp build/tests/companion/lumen-courier-sample-v1 "$app_dir/Lumen_Courier.exe"
 echo "Installed sample: version $("$app_dir/Lumen_Courier.exe" --version); published: version 2.0"
 
