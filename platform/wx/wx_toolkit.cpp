@@ -2,9 +2,9 @@
 // arguments, the message loop that ends with the main window, and the password prompt.
 #include "platform/wx/wx_toolkit.h"
 
-#include <algorithm>
+#include <exception>
 #include <memory>
-#include <vector>
+#include <utility>
 
 #include "platform/exceptions.h"
 #include "platform/wx/wx_internal.h"
@@ -48,7 +48,6 @@ class WxToolkit final : public IToolkit, public wxui::WindowHost {
 
   std::unique_ptr<IWindow> CreateForm(const TFormSpec& spec, IFormEvents& events) override {
     auto window = std::make_unique<wxui::WxWindow>(*this, spec, events);
-    windows_.push_back(window.get());
     if (!main_) {
       main_ = window.get();
       wxTheApp->SetTopWindow(main_->Frame());
@@ -85,7 +84,6 @@ class WxToolkit final : public IToolkit, public wxui::WindowHost {
   }
 
   void WindowDestroyed(wxui::WxWindow& window) noexcept override {
-    std::erase(windows_, &window);
     if (&window == main_) {
       main_ = nullptr;
       wxTheApp->SetTopWindow(nullptr);
@@ -93,7 +91,6 @@ class WxToolkit final : public IToolkit, public wxui::WindowHost {
   }
 
  private:
-  std::vector<wxui::WxWindow*> windows_;
   wxui::WxWindow* main_ = nullptr;
   std::exception_ptr pending_;
 };

@@ -18,9 +18,6 @@
 #include "tests/support/zip_builder.h"
 #include "x_session.h"
 
-// After gtest: Xlib's macros (None, Bool, Status) clash with gtest's own names.
-#include <X11/Xlib.h>
-
 namespace lumen {
 namespace {
 
@@ -61,10 +58,6 @@ std::string VersionOf(const std::string& program) {
 class UpdateEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Windows of other programs come and go while the test looks at them (the companion closes,
-    // boxes open); a request about one that just vanished must not end the test process, which
-    // is what Xlib's default error handler does.
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     for (const char* tool : {"xdotool", "import", "compare"}) {
       ASSERT_TRUE(gui::ProgramAvailable(tool)) << tool;
     }

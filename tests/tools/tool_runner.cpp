@@ -8,7 +8,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +16,8 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include "tests/support/zip_builder.h"
 
 extern char** environ;
 
@@ -182,10 +183,8 @@ std::string ReferenceMd5Hex(const std::string& bytes) {
 }
 
 std::string ReferenceCrc32Hex(const std::string& bytes) {
-  const uLong crc =
-      crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
   char hex[9];
-  std::snprintf(hex, sizeof hex, "%08lx", crc);
+  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(ReferenceCrc32(bytes)));
   return hex;
 }
 

@@ -8,20 +8,18 @@
 #include <stdexcept>
 #include <string>
 
+#include "archive/crc32.h"
+#include "archive/zip_format.h"
+
 namespace lumen::tools {
 
 namespace {
 
-constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
-constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
-constexpr uint32_t kEndRecordSignature = 0x06054B50;
 // Version 2.0, the one that introduced deflate; "made by" MS-DOS, so the external attributes
 // are plain DOS attributes, which the updater's platform reads as such.
 constexpr uint16_t kVersion = 20;
-constexpr uint16_t kMethodDeflate = 8;
-constexpr uint32_t kDosArchiveAttribute = 0x20;
 // All-ones is the Zip64 marker, so the largest value a plain record can hold is one less.
-constexpr uint64_t kMaxPlainValue = 0xFFFFFFFEu;
+constexpr uint64_t kMaxPlainValue = kZip64Marker32 - 1;
 
 void PutU16(std::vector<uint8_t>& out, uint16_t v) {
   out.push_back(static_cast<uint8_t>(v));
@@ -62,17 +60,6 @@ std::vector<uint8_t> DeflateRaw(const std::vector<uint8_t>& content) {
   } while (result != Z_STREAM_END);
   deflateEnd(&z);
   return out;
-}
-
-uint32_t Crc32Of(const std::vector<uint8_t>& content) {
-  uLong crc = crc32(0L, Z_NULL, 0);
-  size_t done = 0;
-  while (done < content.size()) {
-    const size_t piece = std::min<size_t>(content.size() - done, 1u << 30);
-    crc = crc32(crc, content.data() + done, static_cast<uInt>(piece));
-    done += piece;
-  }
-  return static_cast<uint32_t>(crc);
 }
 
 // DOS date and time: two-second resolution, years 1980 to 2107.
@@ -117,11 +104,11 @@ std::vector<uint8_t> WriteSingleEntryArchive(std::string_view entryName,
     throw std::length_error("the file is too large for an archive without Zip64 records");
   }
   const std::vector<uint8_t> packed = DeflateRaw(content);
-  const uint64_t localSize = 30 + entryName.size() + packed.size();
+  const uint64_t localSize = kLocalHeaderSize + entryName.size() + packed.size();
   if (packed.size() > kMaxPlainValue || localSize > kMaxPlainValue) {
     throw std::length_error("the archive would be too large without Zip64 records");
   }
-  const uint32_t crc = Crc32Of(content);
+  const uint32_t crc = Crc32Of(content.data(), content.size());
   uint16_t dosTime = 0;
   uint16_t dosDate = 0;
   DosDateTime(modified, dosTime, dosDate);
@@ -130,7 +117,8 @@ std::vector<uint8_t> WriteSingleEntryArchive(std::string_view entryName,
   const auto plainSize = static_cast<uint32_t>(content.size());
 
   std::vector<uint8_t> out;
-  out.reserve(static_cast<size_t>(localSize) + 46 + entryName.size() + 22);
+  out.reserve(static_cast<size_t>(localSize) + kCentralHeaderSize + entryName.size() +
+              kEndRecordSize);
   PutU32(out, kLocalHeaderSignature);
   PutU16(out, kVersion);  // needed to extract
   PutU16(out, 0);         // flags
@@ -161,7 +149,7 @@ std::vector<uint8_t> WriteSingleEntryArchive(std::string_view entryName,
   PutU16(out, 0);  // comment length
   PutU16(out, 0);  // disk number start
   PutU16(out, 0);  // internal attributes
-  PutU32(out, kDosArchiveAttribute);
+  PutU32(out, kAttrArchive);
   PutU32(out, 0);  // local header offset
   out.insert(out.end(), entryName.begin(), entryName.end());
   const auto centralSize = static_cast<uint32_t>(out.size() - centralOffset);
