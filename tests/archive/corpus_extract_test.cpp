@@ -21,6 +21,7 @@
 #include "platform/exceptions.h"
 #include "tests/archive/encrypted_corpus.h"
 #include "tests/support/corpus_manifest.h"
+#include "tests/support/reference_md5.h"
 
 namespace lumen {
 namespace {
@@ -142,7 +143,7 @@ std::string Outcome(IndexedArchiver& archiver, int32_t index, const testing::Man
   const std::string raised = Raised([&] { archiver.ExtractItem(index, out); });
   if (!raised.empty()) return raised;
   const uint8_t* p = out.Memory();
-  const std::string actual = testing::Md5Hex(std::vector<uint8_t>(p, p + out.Size()));
+  const std::string actual = test::ReferenceMd5Hex(std::vector<uint8_t>(p, p + out.Size()));
   return actual == md5 ? "" : "content differs";
 }
 

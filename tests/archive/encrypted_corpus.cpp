@@ -2,7 +2,6 @@
 // against the file size so that a broken fixture fails loudly instead of reading garbage.
 #include "encrypted_corpus.h"
 
-#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <fstream>
@@ -122,21 +121,6 @@ std::vector<uint8_t> InflateRaw(const uint8_t* data, size_t size) {
   } while (rc != Z_STREAM_END);
   inflateEnd(&zs);
   return out;
-}
-
-std::string Md5Hex(const std::vector<uint8_t>& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) {
-    throw std::runtime_error("MD5 failed");
-  }
-  static const char* hex = "0123456789abcdef";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 15];
-  }
-  return text;
 }
 
 }  // namespace lumen::testing

@@ -43,6 +43,4 @@ RawArchive LoadCorpusArchive(const std::string& relativePath);
 // Inflates raw deflate data; throws std::runtime_error when zlib rejects it.
 std::vector<uint8_t> InflateRaw(const uint8_t* data, size_t size);
 
-std::string Md5Hex(const std::vector<uint8_t>& bytes);
-
 }  // namespace lumen::testing

@@ -12,8 +12,9 @@
 #include "archive/zip_archiver.h"
 #include "platform/scripted_toolkit.h"
 #include "tests/archive/archiver_harness.h"
-#include "tests/support/corpus_manifest.h"
 #include "tests/archive/encrypted_corpus.h"
+#include "tests/support/corpus_manifest.h"
+#include "tests/support/reference_md5.h"
 
 namespace lumen {
 namespace {
@@ -63,7 +64,7 @@ TEST_P(PasswordPrompt, AsksUntilThePasswordIsRight) {
 
   const Extraction result = archive.Extract(entry);
   ASSERT_FALSE(result.nativeError) << result.message;
-  EXPECT_EQ(testing::Md5Hex(result.output), ContentMd5(c.archive, c.entry));
+  EXPECT_EQ(test::ReferenceMd5Hex(result.output), ContentMd5(c.archive, c.entry));
   EXPECT_EQ(archive.archiver().Password(), "secret");
   const std::vector<TShownPrompt> expected(
       c.answers.size(),
@@ -129,7 +130,7 @@ TEST_F(PromptedExtraction, CancelWritesNothingAndRaisesNothing) {
 TEST_F(PromptedExtraction, KnownPasswordOrEventNeedsNoPrompt) {
   OpenArchive preset(testing::LoadCorpusArchive("generated/izip-zipcrypto.zip").bytes);
   preset.archiver().SetPassword("secret");
-  EXPECT_EQ(testing::Md5Hex(preset.Extract(u"random.bin").output),
+  EXPECT_EQ(test::ReferenceMd5Hex(preset.Extract(u"random.bin").output),
             ContentMd5("generated/izip-zipcrypto.zip", "random.bin"));
 
   OpenArchive evented(testing::LoadCorpusArchive("generated/7z-aes192-deflate.zip").bytes);
@@ -142,7 +143,7 @@ TEST_F(PromptedExtraction, KnownPasswordOrEventNeedsNoPrompt) {
   };
   const Extraction result = evented.Extract(u"readme.txt");
   ASSERT_FALSE(result.nativeError) << result.message;
-  EXPECT_EQ(testing::Md5Hex(result.output),
+  EXPECT_EQ(test::ReferenceMd5Hex(result.output),
             ContentMd5("generated/7z-aes192-deflate.zip", "readme.txt"));
   EXPECT_EQ(asked, (std::vector<std::u16string>{u"readme.txt", u"readme.txt"}));
   EXPECT_TRUE(toolkit_.Prompts().empty());
@@ -184,7 +185,7 @@ TEST(AesAuthentication, CodeDecidesAndStoredCrcIsIgnored) {
   crcDamaged.archiver().SetPassword("secret");
   const Extraction ok = crcDamaged.Extract(u"readme.txt");
   ASSERT_FALSE(ok.nativeError) << ok.message;
-  EXPECT_EQ(testing::Md5Hex(ok.output), md5);
+  EXPECT_EQ(test::ReferenceMd5Hex(ok.output), md5);
 
   Bytes wrongCode = raw.bytes;
   wrongCode[entry.dataOffset + entry.compressedSize - 1] ^= 0x01;
@@ -193,7 +194,7 @@ TEST(AesAuthentication, CodeDecidesAndStoredCrcIsIgnored) {
   const Extraction bad = codeDamaged.Extract(u"readme.txt");
   EXPECT_EQ(bad.nativeError, 8);
   // The data itself was intact, so all of it was written before the code was compared.
-  EXPECT_EQ(testing::Md5Hex(bad.output), md5);
+  EXPECT_EQ(test::ReferenceMd5Hex(bad.output), md5);
 }
 
 // Traditional encryption has no code of its own: the CRC-32 is checked after decryption.

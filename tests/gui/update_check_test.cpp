@@ -2,6 +2,7 @@
 // once the box is gone the window is ready for the next command.
 #include <ostream>
 
+#include "tests/support/reference_md5.h"
 #include "tests/support/scratch_dir.h"
 #include "updater_program.h"
 
@@ -31,7 +32,7 @@ TEST_P(UpdateCheckTest, AnswersEveryCheckWithItsBoxAndStaysReady) {
   } else {
     server = std::make_unique<ReleaseServer>();
     if (c.server == CheckCase::Server::CurrentRelease)
-      server->Serve(kDigestPath, Md5Hex(installed), "text/plain");
+      server->Serve(kDigestPath, test::ReferenceMd5Hex(installed), "text/plain");
   }
 
   auto updater = StartUpdater();

@@ -1,5 +1,6 @@
 // The whole update as a person reaches it from the check: the offer accepted, the old program
 // asked to close, the new one written in its place and started, and the updater gone.
+#include "tests/support/reference_md5.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/zip_builder.h"
 #include "updater_program.h"
@@ -15,7 +16,7 @@ TEST_F(UpdaterProgramTest, AcceptedOfferClosesTheOldProgramInstallsTheNewOneAndE
   zip.AddDeflated("Lumen_Courier.exe", newBuild);
   const test::Bytes archive = zip.Build().bytes;
   ReleaseServer server;
-  server.Serve(kDigestPath, Md5Hex(newBuild), "text/plain");
+  server.Serve(kDigestPath, test::ReferenceMd5Hex(newBuild), "text/plain");
   server.Serve(kArchivePath, std::string(archive.begin(), archive.end()), "application/zip");
 
   // The old program runs, so the updater has to ask for it to be closed.

@@ -28,9 +28,6 @@ inline constexpr const char* kCompanionTitle = "Lumen_courier";
 inline constexpr int kCheckX = 8 + 209 / 2;
 inline constexpr int kButtonY = 32 + 25 / 2;
 
-// MD5 of the bytes as 32 lower-case hex digits, by OpenSSL rather than the program's own code.
-std::string Md5Hex(const std::string& bytes);
-
 // The update server on the address this build of the updater is fixed to.
 class ReleaseServer {
  public:

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -167,19 +166,6 @@ std::string MakeTempFolder(const std::string& stem) {
   std::string pattern = ::testing::TempDir() + stem + "_XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   return pattern;
-}
-
-std::string ReferenceMd5Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-  std::string hex;
-  char two[3];
-  for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(two, sizeof two, "%02x", digest[i]);
-    hex += two;
-  }
-  return hex;
 }
 
 std::string ReferenceCrc32Hex(const std::string& bytes) {
