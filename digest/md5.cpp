@@ -266,23 +266,20 @@ std::string DigestToHex(const DigestValue& digest) {
   return text;
 }
 
-namespace {
-
-std::string LowerHex(std::string text) {
+std::string DigestToLowerHex(const DigestValue& digest) {
+  std::string text = DigestToHex(digest);
   for (char& ch : text) {
     if (ch >= 'A' && ch <= 'F') ch = static_cast<char>(ch - 'A' + 'a');
   }
   return text;
 }
 
-}  // namespace
-
 std::string GetMD5(std::string text) {
-  return LowerHex(DigestToHex(DigestText(text)));
+  return DigestToLowerHex(DigestText(text));
 }
 
 std::string GetMD5_File(std::string fileName) {
-  return LowerHex(DigestToHex(DigestFile(fileName)));
+  return DigestToLowerHex(DigestFile(fileName));
 }
 
 }  // namespace lumen

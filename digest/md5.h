@@ -52,7 +52,8 @@ DigestValue DigestFile(const std::string& fileName);
 // 32 characters, two upper-case hex digits per byte, first byte first.
 std::string DigestToHex(const DigestValue& digest);
 
-// The forms the update check compares and publishes: 32 lower-case hex digits.
+// The form the update check compares and publishes: 32 lower-case hex digits.
+std::string DigestToLowerHex(const DigestValue& digest);
 std::string GetMD5(std::string text);
 std::string GetMD5_File(std::string fileName);
 

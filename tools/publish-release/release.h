@@ -23,9 +23,6 @@ class EReleaseRefused : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The digest text the update check compares: 32 lower-case hex digits.
-std::string LowerHexDigest(const uint8_t* data, size_t size);
-
 // Checks an archive and a digest file as the updater's check and installation would read them;
 // returns the digest of the entry the updater would install.
 std::string CheckReleasePair(const std::string& archivePath, const std::string& digestPath);

@@ -55,12 +55,6 @@ std::string ReadDigestText(const std::string& digestPath) {
 
 }  // namespace
 
-std::string LowerHexDigest(const uint8_t* data, size_t size) {
-  std::string hex = DigestToHex(DigestBytes(data, size));
-  for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return hex;
-}
-
 std::string CheckReleasePair(const std::string& archivePath, const std::string& digestPath) {
   const std::string published = ReadDigestText(digestPath);
   const std::string cannotInstall = "; the updater could not install this release";
@@ -88,7 +82,8 @@ std::string CheckReleasePair(const std::string& archivePath, const std::string& 
     throw EReleaseRefused(std::string(kReleaseArchiveName) + ": the entry " + kReleaseEntryName +
                           " is empty" + cannotInstall);
   }
-  const std::string actual = LowerHexDigest(entry.Memory(), static_cast<size_t>(entry.Size()));
+  const std::string actual =
+      DigestToLowerHex(DigestBytes(entry.Memory(), static_cast<size_t>(entry.Size())));
   if (actual != published) {
     throw EReleaseRefused(std::string(kReleaseDigestName) + " says " + published + " but " +
                           kReleaseEntryName + " in " + kReleaseArchiveName + " has MD5 " + actual +

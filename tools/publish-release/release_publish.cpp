@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "digest/md5.h"
 #include "platform/exceptions.h"
 #include "platform/stream.h"
 #include "tools/common/archive_in_memory.h"
@@ -154,7 +155,7 @@ std::string PublishRelease(const std::string& executablePath, const std::string&
 
   std::time_t modified = 0;
   const std::vector<uint8_t> executable = ReadExecutable(executablePath, modified);
-  const std::string digest = LowerHexDigest(executable.data(), executable.size());
+  const std::string digest = DigestToLowerHex(DigestBytes(executable.data(), executable.size()));
   std::vector<uint8_t> archive;
   try {
     archive = WriteSingleEntryArchive(kReleaseEntryName, executable, modified);
