@@ -125,38 +125,34 @@ std::string XClient::Title(unsigned long window) {
   return title;
 }
 
-std::vector<std::string> XClient::Titles() {
-  std::vector<std::string> titles;
+std::vector<unsigned long> XClient::ViewableWindows() {
+  std::vector<unsigned long> windows;
   Display* d = Dpy(display_);
   Window root = 0, parent = 0;
   Window* children = nullptr;
   unsigned int count = 0;
-  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) return titles;
+  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) return windows;
   for (unsigned int i = 0; i < count; ++i) {
     XWindowAttributes attributes;
     if (XGetWindowAttributes(d, children[i], &attributes) && attributes.map_state == IsViewable)
-      titles.push_back(Title(children[i]));
+      windows.push_back(children[i]);
   }
   if (children) XFree(children);
+  return windows;
+}
+
+std::vector<std::string> XClient::Titles() {
+  std::vector<std::string> titles;
+  for (const unsigned long window : ViewableWindows()) titles.push_back(Title(window));
   return titles;
 }
 
 std::optional<unsigned long> XClient::Find(const std::string& title) {
-  Display* d = Dpy(display_);
-  XSync(d, False);
-  Window root = 0, parent = 0;
-  Window* children = nullptr;
-  unsigned int count = 0;
-  std::optional<unsigned long> found;
-  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) return found;
-  for (unsigned int i = 0; i < count && !found; ++i) {
-    XWindowAttributes attributes;
-    if (XGetWindowAttributes(d, children[i], &attributes) && attributes.map_state == IsViewable &&
-        Title(children[i]) == title)
-      found = children[i];
+  XSync(Dpy(display_), False);
+  for (const unsigned long window : ViewableWindows()) {
+    if (Title(window) == title) return window;
   }
-  if (children) XFree(children);
-  return found;
+  return std::nullopt;
 }
 
 unsigned long XClient::WaitFor(const std::string& title, std::chrono::milliseconds timeout) {

@@ -46,6 +46,8 @@ class XClient {
 
  private:
   std::string Title(unsigned long window);
+  // The mapped top-level windows.
+  std::vector<unsigned long> ViewableWindows();
   void* display_;  // Display*, kept opaque so users need no X11 headers
 };
 
