@@ -24,15 +24,6 @@ const char kZip[] = "Lumen_Courier.zip";
 const char kMd5[] = "update.md5";
 const char kExe[] = "Lumen_Courier.exe";
 
-std::string NoiseOf(size_t size, uint32_t seed) {
-  std::string s(size, '\0');
-  for (char& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
-  return s;
-}
-
 std::string TextOf(size_t size) {
   std::string s;
   for (size_t i = 0; s.size() < size; ++i) s += "record " + std::to_string(i % 89) + ";\n";
@@ -43,15 +34,14 @@ std::string TextOf(size_t size) {
 class PublishReleaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = MakeTempFolder("publish");
+    root_ = scratch_.Path();
     out_ = root_ + "/out";
     std::filesystem::create_directory(out_);
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
 
   std::string Input(const std::string& name, const std::string& bytes) {
     const std::string path = root_ + "/" + name;
-    WriteFileBytes(path, bytes);
+    WriteTextFile(path, bytes);
     return path;
   }
   TRunResult Publish(const std::vector<std::string>& args) {
@@ -61,13 +51,14 @@ class PublishReleaseTest : public ::testing::Test {
   // Every file of the folder with its bytes.
   std::map<std::string, std::string> Snapshot(const std::string& folder) {
     std::map<std::string, std::string> files;
-    for (const std::string& name : FolderNames(folder)) {
+    for (const std::string& name : scratch_.List(folder)) {
       const std::string path = folder + "/" + name;
-      files[name] = std::filesystem::is_directory(path) ? "<folder>" : ReadFileBytes(path);
+      files[name] = std::filesystem::is_directory(path) ? "<folder>" : ReadTextFile(path);
     }
     return files;
   }
 
+  ScratchDir scratch_;
   std::string root_;
   std::string out_;
 };
@@ -92,11 +83,11 @@ TEST_F(PublishReleaseTest, PublishedPairReadsBackAsTheUpdaterReadsIt) {
     ASSERT_EQ(published.exitCode, 0) << published.err;
     EXPECT_NE(published.out.find(md5), std::string::npos) << published.out;
 
-    EXPECT_EQ(FolderNames(out_), (std::vector<std::string>{kZip, kMd5}));
-    EXPECT_EQ(ReadFileBytes(out_ + "/" + kMd5), md5);
+    EXPECT_EQ(scratch_.List(out_), (std::vector<std::string>{kZip, kMd5}));
+    EXPECT_EQ(ReadTextFile(out_ + "/" + kMd5), md5);
     const std::string archive = out_ + "/" + kZip;
     // One local header and one central header with the name, and the end record.
-    const uint64_t packed = ReadFileBytes(archive).size() - (30 + 46 + 2 * 17 + 22);
+    const uint64_t packed = ReadTextFile(archive).size() - (30 + 46 + 2 * 17 + 22);
     const TRunResult listed = RunProgram(ToolPath("zipread"), {"list", archive});
     EXPECT_EQ(listed.exitCode, 0) << listed.err;
     EXPECT_EQ(listed.out, std::string(kExe) + "\t8\t" + std::to_string(c.bytes.size()) + "\t" +
@@ -137,7 +128,7 @@ TEST_F(PublishReleaseTest, EntryIsStampedWithTheBuildsModificationTime) {
   ASSERT_EQ(::utimensat(AT_FDCWD, exe.c_str(), times, 0), 0);
   ASSERT_EQ(Publish({exe, out_}).exitCode, 0);
 
-  const std::string zip = ReadFileBytes(out_ + "/" + kZip);
+  const std::string zip = ReadTextFile(out_ + "/" + kZip);
   auto u16 = [&zip](size_t at) {
     return static_cast<unsigned>(static_cast<uint8_t>(zip[at]) | static_cast<uint8_t>(zip[at + 1])
                                                                      << 8);
@@ -156,8 +147,8 @@ TEST_F(PublishReleaseTest, RepublishingReplacesThePair) {
   const std::string second = NoiseOf(4000, 5);
   const TRunResult r = Publish({Input("b.exe", second), out_});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(FolderNames(out_), (std::vector<std::string>{kZip, kMd5}));
-  EXPECT_EQ(ReadFileBytes(out_ + "/" + kMd5), ReferenceMd5Hex(second));
+  EXPECT_EQ(scratch_.List(out_), (std::vector<std::string>{kZip, kMd5}));
+  EXPECT_EQ(ReadTextFile(out_ + "/" + kMd5), ReferenceMd5Hex(second));
   const TRunResult extracted =
       RunProgram(ToolPath("zipread"), {"extract", out_ + "/" + kZip, kExe});
   EXPECT_TRUE(extracted.out == second);
@@ -208,7 +199,7 @@ TEST_F(PublishReleaseTest, AFailedSecondRenamePutsThePreviousArchiveBack) {
   std::filesystem::remove(out_ + "/" + kZip);
   const TRunResult fresh = Publish({Input("new.exe", NoiseOf(5000, 11)), out_});
   EXPECT_EQ(fresh.exitCode, 1);
-  EXPECT_EQ(FolderNames(out_), std::vector<std::string>{kMd5});
+  EXPECT_EQ(scratch_.List(out_), std::vector<std::string>{kMd5});
 }
 
 // Pairs the updater would mishandle, each made by damaging or replacing one file of a good pair;
@@ -217,21 +208,14 @@ TEST_F(PublishReleaseTest, CheckRefusesEveryPairTheUpdaterWouldMishandle) {
   const std::string build = TextOf(20000) + NoiseOf(3000, 2);
   const std::string md5 = ReferenceMd5Hex(build);
   ASSERT_EQ(Publish({Input("good.exe", build), out_}).exitCode, 0);
-  const std::string goodZip = ReadFileBytes(out_ + "/" + kZip);
+  const std::string goodZip = ReadTextFile(out_ + "/" + kZip);
 
   const std::string staging = root_ + "/staging";
   // An archive written by Info-ZIP zip holding the given file name and content.
   auto infoZip = [&](const std::string& entry, const std::string& content,
                      const std::vector<std::string>& options) {
     std::filesystem::remove_all(staging);
-    std::filesystem::create_directory(staging);
-    WriteFileBytes(staging + "/" + entry, content);
-    std::vector<std::string> args = {"-q", "-X"};
-    args.insert(args.end(), options.begin(), options.end());
-    args.insert(args.end(), {"made.zip", entry});
-    const TRunResult made = RunProgram("zip", args, {}, staging);
-    EXPECT_EQ(made.exitCode, 0) << made.err;
-    return ReadFileBytes(staging + "/made.zip");
+    return ReadTextFile(ZipWithInfoZip(staging, "made.zip", {{entry, content}}, options));
   };
   std::string flipped = goodZip;
   flipped[30 + 17 + 40] ^= 0x55;  // inside the deflate data
@@ -267,8 +251,8 @@ TEST_F(PublishReleaseTest, CheckRefusesEveryPairTheUpdaterWouldMishandle) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(folder);
     std::filesystem::create_directory(folder);
-    if (c.zip) WriteFileBytes(folder + "/" + kZip, *c.zip);
-    if (c.digest) WriteFileBytes(folder + "/" + kMd5, *c.digest);
+    if (c.zip) WriteTextFile(folder + "/" + kZip, *c.zip);
+    if (c.digest) WriteTextFile(folder + "/" + kMd5, *c.digest);
     const TRunResult r = Check(folder);
     if (c.reason.empty()) {
       EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -292,7 +276,7 @@ TEST_F(PublishReleaseTest, BadUsageExitsWithTwo) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;
   }
-  EXPECT_TRUE(FolderNames(out_).empty());
+  EXPECT_TRUE(scratch_.List(out_).empty());
 }
 
 }  // namespace

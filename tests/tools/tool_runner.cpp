@@ -8,12 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "tests/support/zip_builder.h"
@@ -137,35 +134,30 @@ std::string CorpusPath(const std::string& relative) {
   return std::string(LUMEN_CORPUS_DIR) + "/" + relative;
 }
 
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
-}
-
-bool FileExists(const std::string& path) {
-  return std::filesystem::exists(path);
-}
-
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(folder)) {
-    names.push_back(e.path().filename().string());
+std::string NoiseOf(size_t size, uint32_t seed) {
+  std::string s(size, '\0');
+  for (char& c : s) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 23);
   }
-  std::sort(names.begin(), names.end());
-  return names;
+  return s;
 }
 
-std::string MakeTempFolder(const std::string& stem) {
-  std::string pattern = ::testing::TempDir() + stem + "_XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
+std::string ZipWithInfoZip(const std::string& folder, const std::string& archiveName,
+                           const std::vector<std::pair<std::string, std::string>>& files,
+                           const std::vector<std::string>& options) {
+  std::vector<std::string> args = {"-q", "-X"};
+  args.insert(args.end(), options.begin(), options.end());
+  args.push_back(archiveName);
+  for (const auto& [name, content] : files) {
+    const std::string path = folder + "/" + name;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    WriteTextFile(path, content);
+    args.push_back(name);
+  }
+  const TRunResult made = RunProgram("zip", args, {}, folder);
+  EXPECT_EQ(made.exitCode, 0) << made.err;
+  return folder + "/" + archiveName;
 }
 
 std::string ReferenceCrc32Hex(const std::string& bytes) {

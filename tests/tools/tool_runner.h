@@ -1,10 +1,14 @@
 // Running the built tools (and archive writers) as child processes and collecting what they say.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/reference_md5.h"
+#include "tests/support/scratch_dir.h"
 
 namespace lumen::test {
 
@@ -24,14 +28,14 @@ std::string ToolPath(const std::string& name);
 // A path inside the archive corpus.
 std::string CorpusPath(const std::string& relative);
 
-// File helpers for test folders.
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
-// Names in a folder, sorted.
-std::vector<std::string> FolderNames(const std::string& folder);
-// A fresh folder under the test temporary folder.
-std::string MakeTempFolder(const std::string& stem);
+// Bytes that deflate cannot shrink, the same for the same seed.
+std::string NoiseOf(size_t size, uint32_t seed);
+
+// Writes the files (name and content, names relative to folder) into folder and zips them there
+// with Info-ZIP zip and the given options into archiveName; returns the archive's path.
+std::string ZipWithInfoZip(const std::string& folder, const std::string& archiveName,
+                           const std::vector<std::pair<std::string, std::string>>& files,
+                           const std::vector<std::string>& options = {});
 
 // CRC-32 of bytes as lower-case hex, computed by zlib rather than by the code under test.
 std::string ReferenceCrc32Hex(const std::string& bytes);

@@ -103,7 +103,7 @@ TEST(ZipreadEncryptedTest, WithoutTheRightPasswordEveryEncryptedEntryFailsAndNot
       {"generated/7z-aes256-deflate.zip", {}, "encrypted; give the password with -p"},
       {"generated/7z-aes256-deflate.zip", {"-p", "Secret"}, "wrong password"},
   };
-  const std::string folder = MakeTempFolder("zipread_encrypted");
+  const ScratchDir folder;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.archive) + (c.passwordArgs.empty() ? " without -p" : " wrong -p"));
     const std::vector<testing::ManifestEntry>& entries = Entries(c.archive);
@@ -116,16 +116,15 @@ TEST(ZipreadEncryptedTest, WithoutTheRightPasswordEveryEncryptedEntryFailsAndNot
       expected.push_back(e.nameGuess + "\t" + c.verdict);
     EXPECT_EQ(Lines(tested.out), expected);
 
-    const std::string target = folder + "/out.bin";
+    const std::string target = folder / "out.bin";
     std::vector<std::string> extractArgs = {"extract", CorpusPath(c.archive), entries[1].nameGuess,
                                             "-o", target};
     extractArgs.insert(extractArgs.end(), c.passwordArgs.begin(), c.passwordArgs.end());
     const TRunResult extracted = Zipread(extractArgs);
     EXPECT_EQ(extracted.exitCode, 1);
     EXPECT_NE(extracted.err.find(c.verdict), std::string::npos) << extracted.err;
-    EXPECT_FALSE(FileExists(target));
+    EXPECT_FALSE(std::filesystem::exists(target));
   }
-  std::filesystem::remove_all(folder);
 }
 
 // The name on the command line is found as the updater finds its entry: exact regardless of
@@ -168,44 +167,22 @@ TEST(ZipreadLookupTest, NamesAreFoundByTheUpdatersRules) {
 
 class ZipreadFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override { folder_ = MakeTempFolder("zipread"); }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
+  std::string Path(const std::string& name) const { return scratch_ / name; }
 
-  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
-
-  // An archive written by Info-ZIP zip from files given as name and content.
+  // An archive written by Info-ZIP zip in the test's folder.
   std::string ZipWithInfoZip(const std::string& archiveName,
                              const std::vector<std::pair<std::string, std::string>>& files,
                              const std::vector<std::string>& options = {}) {
-    std::vector<std::string> args = {"-q", "-X"};
-    args.insert(args.end(), options.begin(), options.end());
-    args.push_back(archiveName);
-    for (const auto& [name, content] : files) {
-      std::filesystem::create_directories(std::filesystem::path(Path(name)).parent_path());
-      WriteFileBytes(Path(name), content);
-      args.push_back(name);
-    }
-    const TRunResult made = RunProgram("zip", args, {}, folder_);
-    EXPECT_EQ(made.exitCode, 0) << made.err;
-    return Path(archiveName);
+    return test::ZipWithInfoZip(scratch_.Path(), archiveName, files, options);
   }
 
-  std::string folder_;
+  ScratchDir scratch_;
 };
 
 std::string TextOf(size_t size) {
   std::string s;
   for (size_t i = 0; s.size() < size; ++i) s += "line " + std::to_string(i % 97) + " of the text\n";
   s.resize(size);
-  return s;
-}
-
-std::string NoiseOf(size_t size, uint32_t seed) {
-  std::string s(size, '\0');
-  for (char& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
   return s;
 }
 
@@ -248,7 +225,7 @@ TEST_F(ZipreadFolderTest, InfoZipArchiveListsAndExtractsToFileAndStandardOutput)
     const TRunResult toFile = Zipread({"extract", archive, name, "-o", target});
     EXPECT_EQ(toFile.exitCode, 0) << toFile.err;
     EXPECT_EQ(toFile.out, "");
-    EXPECT_EQ(ReadFileBytes(target), content);
+    EXPECT_EQ(ReadTextFile(target), content);
   }
 }
 
@@ -311,7 +288,7 @@ TEST_F(ZipreadFolderTest, DamagedEntriesFailOnTheirOwnAndLeaveNoOutputFile) {
     const TRunResult toFile = Zipread({"extract", CorpusPath(archive), "readme.txt", "-o", target});
     EXPECT_EQ(toFile.exitCode, 1);
     EXPECT_NE(toFile.err.find("check sum"), std::string::npos) << toFile.err;
-    EXPECT_FALSE(FileExists(target));
+    EXPECT_FALSE(std::filesystem::exists(target));
     const TRunResult toStdout = Zipread({"extract", CorpusPath(archive), "readme.txt"});
     EXPECT_EQ(toStdout.exitCode, 1);
     EXPECT_EQ(toStdout.out, "");
@@ -326,7 +303,7 @@ TEST_F(ZipreadFolderTest, TestReachesEntriesThatALaterEntryOfTheSameNameHides) {
   builder.AddDeflated("setup.exe", TextOf(5000));
   const std::string archive = Path("shadowed.zip");
   const Bytes bytes = builder.Build().bytes;
-  WriteFileBytes(archive, std::string(bytes.begin(), bytes.end()));
+  WriteTextFile(archive, std::string(bytes.begin(), bytes.end()));
 
   const TRunResult listed = Zipread({"list", archive});
   EXPECT_EQ(listed.exitCode, 0) << listed.err;
@@ -347,7 +324,7 @@ TEST_F(ZipreadFolderTest, TestReachesEntriesThatALaterEntryOfTheSameNameHides) {
 }
 
 TEST_F(ZipreadFolderTest, ExitStatusTellsSuccessFailureAndBadUsageApart) {
-  WriteFileBytes(Path("page.html"), "<html>Service unavailable</html>");
+  WriteTextFile(Path("page.html"), "<html>Service unavailable</html>");
   const std::string good = CorpusPath("generated/izip-deflate.zip");
   struct Case {
     std::vector<std::string> args;
@@ -362,7 +339,7 @@ TEST_F(ZipreadFolderTest, ExitStatusTellsSuccessFailureAndBadUsageApart) {
       {{"list", Path("missing.zip")}, 1},
       {{"list", Path("page.html")}, 1},
       {{"test", Path("page.html")}, 1},
-      {{"list", folder_}, 1},
+      {{"list", scratch_.Path()}, 1},
       {{"extract", good, "missing.txt"}, 1},
       {{"extract", good, "tiny.txt", "-o", Path("no/such/folder/tiny")}, 1},
       {{}, 2},
