@@ -117,18 +117,24 @@ void CopyAndCrcFloor(SingleEntryArchive& archive) {
   benchmark::DoNotOptimize(out.data());
 }
 
-void ExtractWithLibzip(SingleEntryArchive& archive) {
-  Bytes& out = ReferenceOutput();
+// libzip opened over the archive's bytes in memory, as the reader under test gets them.
+zip_t* OpenWithLibzip(TMemoryStream& stream) {
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* source = zip_source_buffer_create(
-      archive.stream.Memory(), static_cast<zip_uint64_t>(archive.stream.Size()), 0, &error);
+      stream.Memory(), static_cast<zip_uint64_t>(stream.Size()), 0, &error);
   if (source == nullptr) throw std::runtime_error("zip_source_buffer_create failed");
   zip_t* za = zip_open_from_source(source, ZIP_RDONLY, &error);
   if (za == nullptr) {
     zip_source_free(source);
     throw std::runtime_error("zip_open_from_source failed");
   }
+  return za;
+}
+
+void ExtractWithLibzip(SingleEntryArchive& archive) {
+  Bytes& out = ReferenceOutput();
+  zip_t* za = OpenWithLibzip(archive.stream);
   zip_file_t* file = zip_fopen(za, archive.name.c_str(), 0);
   if (file == nullptr) throw std::runtime_error("zip_fopen failed");
   zip_uint64_t done = 0;
@@ -211,17 +217,7 @@ int32_t OpenAndFind(int32_t lookups) {
 }
 
 int32_t OpenAndFindLibzip(int32_t lookups) {
-  TMemoryStream& stream = ManyEntriesArchive();
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(
-      stream.Memory(), static_cast<zip_uint64_t>(stream.Size()), 0, &error);
-  if (source == nullptr) throw std::runtime_error("zip_source_buffer_create failed");
-  zip_t* za = zip_open_from_source(source, ZIP_RDONLY, &error);
-  if (za == nullptr) {
-    zip_source_free(source);
-    throw std::runtime_error("zip_open_from_source failed");
-  }
+  zip_t* za = OpenWithLibzip(ManyEntriesArchive());
   const int32_t step = kManyEntries / lookups;
   int32_t found = 0;
   for (int32_t i = 0; i < kManyEntries; i += step) {
