@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/dir_array.h"
@@ -69,13 +70,14 @@ std::vector<TEntry> LoadedEntries(TZipArchiver& archiver) {
   Check(directory.NameIndex().Count() == count, "the name index has another length");
   for (int32_t i = 0; i < count; ++i) {
     const TDirItem& item = directory.ItemAt(i);
-    Check(directory.NameIndex().Strings(i) == LowerName(item.Name),
+    std::u16string key = LowerName(item.Name);
+    Check(directory.NameIndex().Strings(i) == key,
           "the name index does not hold an entry's lower-cased name");
     int32_t found = -1;
     Check(directory.FindName(item.Name, found), "an entry is not found by its own name");
-    Check(found >= i && LowerName(directory.ItemAt(found).Name) == LowerName(item.Name),
+    Check(found >= i && LowerName(directory.ItemAt(found).Name) == key,
           "a name lookup gave another name or a lower duplicate");
-    entries.push_back({item.Name, LowerName(item.Name), item.UncompressedSizeValue()});
+    entries.push_back({item.Name, std::move(key), item.UncompressedSizeValue()});
   }
   return entries;
 }
